@@ -1,0 +1,47 @@
+// Reading and writing property lists in their file formats. The readers are
+// strict: anything that is not a property list fails with a one-line reason
+// in *error, and nothing is guessed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/PropertyValue.h"
+
+namespace steward {
+
+enum class PropertyListFormat {
+  kXML,
+  kBinary,   // bplist00
+  kOpenStep, // the old text form, strings-file form included (read only)
+};
+
+// Which parts of a tree read from bytes come out mutable.
+enum class Mutability {
+  kImmutable,
+  kMutableContainers,
+  kMutableContainersAndLeaves,  // strings and data too
+};
+
+// Reads any supported format, recognized by its bytes. On success *format
+// (when given) names the format read.
+[[nodiscard]] ValueRef propertyListFromData(std::string_view bytes,
+                                            Mutability mutability,
+                                            PropertyListFormat* format,
+                                            std::string* error);
+
+// Reads a whole file; XML is parsed as it streams in, so a large file is
+// never held twice.
+[[nodiscard]] ValueRef propertyListFromFile(const std::string& path,
+                                            Mutability mutability,
+                                            PropertyListFormat* format,
+                                            std::string* error);
+
+// Writes XML or binary. Fails on a tree holding anything that format cannot
+// carry (a foreign value, text that is not UTF-8, for XML characters that
+// XML 1.0 cannot carry).
+[[nodiscard]] bool propertyListToData(const ValueRef& root,
+                                      PropertyListFormat format,
+                                      std::string* out, std::string* error);
+
+}  // namespace steward
