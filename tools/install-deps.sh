@@ -1,0 +1,19 @@
+#!/bin/sh
+# Installs what building and testing need on Debian 12; does nothing when
+# everything is already there.
+set -eu
+packages="cmake ninja-build g++ pkg-config python3 libexpat1-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libplist-dev bubblewrap
+  clang libclang-rt-14-dev
+  libavahi-compat-libdnssd-dev avahi-daemon dbus iproute2 util-linux"
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
+    missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+echo "installing:$missing"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing

@@ -1,0 +1,25 @@
+#!/bin/sh
+# Installs what is missing, builds, and runs every test: the sanitizer
+# build, a short run of each fuzzer, then the whole suite (its summary last).
+set -eu
+cd "$(dirname "$0")/.."
+tools/install-deps.sh
+jobs=$(nproc)
+
+cmake -S . -B build-asan -G Ninja -DSTEWARD_SANITIZE=ON -DSTEWARD_BENCH=OFF >/dev/null
+ninja -C build-asan -j"$jobs"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest -j"$jobs" --output-on-failure)
+
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DSTEWARD_FUZZ=ON -DSTEWARD_BENCH=OFF >/dev/null
+ninja -C build-fuzz -j"$jobs"
+for fuzzer in build-fuzz/bin/*_fuzz; do
+  echo "fuzzing with $(basename "$fuzzer") for 30 s"
+  "$fuzzer" -max_total_time=30 -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
+    2>"build-fuzz/$(basename "$fuzzer").log" ||
+    { tail -n 40 "build-fuzz/$(basename "$fuzzer").log"; exit 1; }
+done
+
+cmake -S . -B build -G Ninja >/dev/null
+ninja -C build -j"$jobs"
+cd build && ctest -j"$jobs" --output-on-failure
