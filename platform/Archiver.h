@@ -1,4 +1,6 @@
-// The object archiver of context files: one tree to bytes and back.
+// The object archiver of context files: one tree to bytes and back. An
+// archive is a binary property list (bplist00) of the root object, so any
+// tool that reads that format can inspect a context file.
 #pragma once
 
 #include <string>

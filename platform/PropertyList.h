@@ -23,23 +23,27 @@ enum class Mutability {
   kMutableContainersAndLeaves,  // strings and data too
 };
 
-// Reads any supported format, recognized by its bytes. On success *format
-// (when given) names the format read.
+// Reads any supported format, recognized by its bytes: "bplist" starts a
+// binary list; "<?xml", "<!" or "<plist" after an optional byte order mark
+// and white space an XML one; anything else is the old text form. On
+// success *format (when given) names the format read. Zero bytes fail
+// ("empty input"); text of only white space and comments is an empty
+// strings file.
 [[nodiscard]] ValueRef propertyListFromData(std::string_view bytes,
                                             Mutability mutability,
                                             PropertyListFormat* format,
                                             std::string* error);
 
 // Reads a whole file; XML is parsed as it streams in, so a large file is
-// never held twice.
+// never held twice. Errors begin with the path: "PATH: reason".
 [[nodiscard]] ValueRef propertyListFromFile(const std::string& path,
                                             Mutability mutability,
                                             PropertyListFormat* format,
                                             std::string* error);
 
-// Writes XML or binary. Fails on a tree holding anything that format cannot
-// carry (a foreign value, text that is not UTF-8, for XML characters that
-// XML 1.0 cannot carry).
+// Writes XML or binary; kOpenStep always fails. Fails on a tree holding
+// anything that format cannot carry (a foreign value, text that is not
+// UTF-8, for XML characters that XML 1.0 cannot carry).
 [[nodiscard]] bool propertyListToData(const ValueRef& root,
                                       PropertyListFormat format,
                                       std::string* out, std::string* error);

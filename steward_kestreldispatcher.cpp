@@ -1,0 +1,335 @@
+// The command dispatcher and its eight command handlers.
+#include "steward_kestreldispatcher.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "host/CallerIdentity.h"
+#include "host/Entry.h"
+#include "platform/DeviceRegistry.h"
+#include "platform/MessagePort.h"
+#include "platform/ProcessLauncher.h"
+#include "platform/PropertyList.h"
+#include "platform/TextEncoding.h"
+
+namespace steward {
+
+namespace {
+
+struct Command {
+  std::string_view name;
+  KestrelHandler handler;
+};
+
+// Compared in this order.
+constexpr Command kCommands[] = {
+    {"status", kestrel_status},
+    {"profile", kestrel_profile},
+    {"email", kestrel_email},
+    {"serviceid", kestrel_serviceid},
+    {"restart", kestrel_restart},
+    {"shutdown", kestrel_shutdown},
+    {"setBootPath", kestrel_set_boot_path},
+    {"getBootPath", kestrel_get_boot_path},
+};
+
+}  // namespace
+
+DictionaryRef kestrel_dispatch(const DictionaryRef& request,
+                               const MutableDictionaryRef& context,
+                               int& lockFileFD) {
+  steward_assert(request);
+  StringRef command = as<String>(request->objectForKey("command"));
+  if (!command) return nullptr;
+  for (const Command& entry : kCommands) {
+    if (command->str() == entry.name) {
+      return entry.handler(request, context, lockFileFD);
+    }
+  }
+  return nullptr;
+}
+
+// The command handlers and what they share.
+
+namespace {
+
+constexpr const char* kMonitorPortName = "vigildPort";
+constexpr double kMonitorSendTimeout = 5.0;
+constexpr double kMonitorReceiveTimeout = 5.0;
+constexpr const char* kMonitorSettingsPath = "/etc/vigild.conf";
+
+constexpr const char* kInventoryToolPath = "/usr/sbin/machreport";
+constexpr const char* kProfilePath = "/tmp/profile.txt";
+// Serializes "profile" runs; in a directory only root can write to.
+constexpr const char* kProfileLockPath = "/var/run/steward_kestrel.profile.lock";
+
+constexpr const char* kRestartCommandLine = "/sbin/shutdown -r now&\n";
+constexpr const char* kShutdownCommandLine = "/sbin/shutdown -h now&\n";
+constexpr const char* kFirmwareVariableToolPath = "/usr/sbin/nvram";
+constexpr const char* kOptionsNodePath = "IODeviceTree:/options";
+constexpr const char* kBootDeviceKey = "boot-device";
+
+constexpr const char* kButtonPlane = "IOService";
+constexpr const char* kButtonEntryName = "OrchardFPButton";
+constexpr const char* kLightKey = "LED";
+
+constexpr std::int32_t kNoErr = 0;
+constexpr std::int32_t kParamErr = -50;
+
+MutableDictionaryRef reply_with(const char* key, ValueRef value) {
+  auto response = makeMutableDictionary();
+  response->setObject(std::move(value), key);
+  return response;
+}
+
+MutableDictionaryRef status_reply(std::int32_t status) {
+  return reply_with("OSStatus", makeInteger(status));
+}
+
+MutableDictionaryRef message_reply(std::string message) {
+  return reply_with("Message", makeString(std::move(message)));
+}
+
+// The dictionary of an XML property list, its containers mutable; none for
+// bytes of any other kind.
+MutableDictionaryRef xml_dictionary_from_data(std::string_view bytes) {
+  PropertyListFormat format = PropertyListFormat::kBinary;
+  std::string error;
+  ValueRef root = propertyListFromData(bytes, Mutability::kMutableContainers, &format, &error);
+  return format == PropertyListFormat::kXML ? as<MutableDictionary>(root) : nullptr;
+}
+
+MutableDictionaryRef xml_dictionary_from_file(const std::string& path) {
+  PropertyListFormat format = PropertyListFormat::kBinary;
+  std::string error;
+  ValueRef root = propertyListFromFile(path, Mutability::kMutableContainers, &format, &error);
+  return format == PropertyListFormat::kXML ? as<MutableDictionary>(root) : nullptr;
+}
+
+// Replaces the file at path by one holding bytes, through a new file beside
+// it, so that a reader sees the old content or the new; the new file takes
+// the old one's owner, group and mode. False leaves the old file as it was.
+bool replace_file_keeping_owner(const std::string& path, std::string_view bytes) {
+  struct stat old;
+  bool hadOld = stat(path.c_str(), &old) == 0;
+  std::string temporary = path + ".XXXXXX";
+  int fd = mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = true;
+  for (std::string_view rest = bytes; ok && !rest.empty();) {
+    ssize_t n = write(fd, rest.data(), rest.size());
+    if (n > 0) {
+      rest.remove_prefix(static_cast<std::size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      ok = false;
+    }
+  }
+  // The owner first: changing it clears set-id bits of the mode.
+  if (hadOld) ok = ok && fchown(fd, old.st_uid, old.st_gid) == 0;
+  ok = ok && fchmod(fd, hadOld ? old.st_mode & 07777 : 0644) == 0;
+  ok = ok && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) unlink(temporary.c_str());
+  return ok;
+}
+
+// The integer at the start of text, as the light's "state" reads it: blanks
+// skipped, an optional sign, decimal digits; 0 when there are none. Only
+// whether it is zero matters, so a long number saturates.
+std::int64_t leading_integer(std::string_view text) {
+  std::size_t i = text.find_first_not_of(" \t\n\v\f\r");
+  if (i == std::string_view::npos) return 0;
+  bool negative = text[i] == '-';
+  if (text[i] == '-' || text[i] == '+') ++i;
+  std::int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value > INT64_MAX / 10 - 10 ? INT64_MAX / 10 : value * 10 + (text[i] - '0');
+  }
+  return negative ? -value : value;
+}
+
+// The "state" of a "serviceid" request; a missing entry, and one of a kind
+// that holds no number (dictionary, array, data, date), count as 0.
+std::int64_t light_state(const ValueRef& state) {
+  if (auto integer = as<Integer>(state)) return integer->value();
+  if (auto real = as<Real>(state)) return std::fabs(real->value()) >= 1.0 ? 1 : 0;
+  if (auto boolean = as<Boolean>(state)) return boolean->value() ? 1 : 0;
+  if (auto string = as<String>(state)) return leading_integer(string->str());
+  return 0;
+}
+
+// The last entry of the plane whose name is entryName; none when the plane
+// cannot be walked or holds no such entry.
+std::optional<RegistryEntry> find_registry_entry_by_name(const DeviceRegistry& registry,
+                                                         std::string_view plane,
+                                                         std::string_view entryName) {
+  std::optional<RegistryEntry> found;
+  auto iterator = registry.createIterator(plane);
+  if (!iterator) return found;
+  while (auto entry = iterator->next()) {
+    if (entry->name() == entryName) found = std::move(entry);
+  }
+  return found;
+}
+
+// Text as UTF-8: taken as it is when it is UTF-8, else read as Latin-1, so
+// that no byte of the profile is lost.
+std::string profile_text(std::string bytes) {
+  if (unicode::isValidUTF8(bytes)) return bytes;
+  std::string text;
+  for (unsigned char c : bytes) unicode::appendUTF8(c, &text);
+  return text;
+}
+
+std::string read_from_start(int fd) {
+  std::string bytes;
+  if (lseek(fd, 0, SEEK_SET) != 0) return bytes;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      bytes.append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      return bytes;
+    }
+  }
+}
+
+// A new, empty profile file that this run made itself: whatever stood at
+// the path before (a planted link, a file of another owner) is removed, and
+// the exclusive, non-following create fails rather than write through a
+// link planted in between. -1 when no such file could be made.
+int create_profile_file() {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (unlink(kProfilePath) != 0 && errno != ENOENT) return -1;
+    int fd = open(kProfilePath, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Runs the inventory tool into a profile file of this run's own and reads
+// its output back through the same descriptor. Runs take turns, so the file
+// left in place holds the output of the run that wrote it last.
+std::string run_inventory_tool() {
+  int lockFD = open(kProfileLockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (lockFD >= 0) {
+    while (flock(lockFD, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  std::string bytes;
+  int fd = create_profile_file();
+  if (fd >= 0) {
+    std::string error;
+    runProgram({kInventoryToolPath, "-detailLevel", "-1"}, fd, &error);
+    bytes = read_from_start(fd);
+    close(fd);
+  }
+  if (lockFD >= 0) close(lockFD);  // releases the lock
+  return profile_text(std::move(bytes));
+}
+
+}  // namespace
+
+DictionaryRef kestrel_status(const DictionaryRef&, const MutableDictionaryRef&, int&) {
+  auto port = MessagePort::createRemote(kMonitorPortName);
+  if (!port) return nullptr;
+  MutableDictionaryRef response;
+  {
+    std::string bytes;
+    if (port->sendRequest(0, {}, kMonitorSendTimeout, kMonitorReceiveTimeout, &bytes) !=
+            MessagePort::kSuccess ||
+        bytes.empty()) {
+      return nullptr;
+    }
+    response = xml_dictionary_from_data(bytes);
+  }
+  if (!response) return nullptr;
+
+  auto settings = xml_dictionary_from_file(kMonitorSettingsPath);
+  if (!settings) return response;
+  if (auto email = as<MutableDictionary>(settings->objectForKey("Email"))) {
+    email->removeObjectForKey("Localizable");
+    email->removeObjectForKey("Responses");
+  }
+  response->addEntriesFromDictionary(*settings);
+  return response;
+}
+
+DictionaryRef kestrel_profile(const DictionaryRef&, const MutableDictionaryRef&, int&) {
+  return reply_with("Profile", makeString(run_inventory_tool()));
+}
+
+DictionaryRef kestrel_email(const DictionaryRef& request, const MutableDictionaryRef&, int&) {
+  // Anything but a dictionary would leave the monitor a settings file it
+  // cannot read.
+  auto settings = as<Dictionary>(request->objectForKey("email"));
+  if (!settings) return status_reply(kParamErr);
+  // A failed write keeps the old file and does not change the reply.
+  std::string bytes, error;
+  if (propertyListToData(settings, PropertyListFormat::kXML, &bytes, &error)) {
+    replace_file_keeping_owner(kMonitorSettingsPath, bytes);
+  }
+  return status_reply(kNoErr);
+}
+
+DictionaryRef kestrel_serviceid(const DictionaryRef& request, const MutableDictionaryRef&, int&) {
+  std::int64_t state = light_state(request->objectForKey("state"));
+  DeviceRegistry registry;
+  if (auto button = find_registry_entry_by_name(registry, kButtonPlane, kButtonEntryName)) {
+    std::string error;
+    (void)button->setProperty(kLightKey, makeInteger(state != 0 ? 1 : 0), &error);
+  }
+  return status_reply(kNoErr);
+}
+
+DictionaryRef kestrel_restart(const DictionaryRef&, const MutableDictionaryRef& context, int&) {
+  if (!context_user_is_admin(context)) return message_reply("CONNECT-AUTH");
+  runShellCommand(kRestartCommandLine);
+  return message_reply("RESTART-SUCCESS");
+}
+
+DictionaryRef kestrel_shutdown(const DictionaryRef&, const MutableDictionaryRef& context, int&) {
+  if (!context_user_is_admin(context)) return message_reply("CONNECT-AUTH");
+  runShellCommand(kShutdownCommandLine);
+  return message_reply("SHUTDWN-SUCCESS");
+}
+
+DictionaryRef kestrel_set_boot_path(const DictionaryRef& request,
+                                    const MutableDictionaryRef& context, int&) {
+  auto bootPath = as<String>(request->objectForKey("bootpath"));
+  if (!context_user_is_admin(context)) return message_reply("CONNECT-AUTH");
+  // A value with a NUL byte cannot reach the tool whole.
+  if (!bootPath || bootPath->str().find('\0') != std::string::npos) {
+    return status_reply(kParamErr);
+  }
+  // Started directly: the path reaches the tool as one argument, unchanged,
+  // and no shell reads it. Its output goes to standard error, never into
+  // the reply on standard output.
+  std::string error;
+  runProgram({kFirmwareVariableToolPath, "boot-device=" + bootPath->str()}, STDERR_FILENO,
+             &error);
+  return message_reply("SUCCESS");
+}
+
+DictionaryRef kestrel_get_boot_path(const DictionaryRef&, const MutableDictionaryRef& context,
+                                    int&) {
+  auto options = DeviceRegistry().entryFromPath(kOptionsNodePath);
+  if (!options) return nullptr;
+  auto bootDevice = options->copyProperty(kBootDeviceKey);
+  if (!bootDevice) return nullptr;
+  if (!context_user_is_admin(context)) return message_reply("CONNECT-AUTH");
+  return reply_with("Message", bootDevice);
+}
+
+}  // namespace steward
