@@ -24,6 +24,7 @@ namespace steward {
 namespace {
 
 constexpr std::size_t kMaxPathLength = 1023;
+constexpr std::size_t kCommandNameLength = 15;
 
 // A pipe whose descriptors close with it; both ends are close-on-exec, and
 // the child's copies are made by the spawn's dup2.
@@ -352,7 +353,8 @@ int read_pid_file(const char* pidFile, std::string_view runDirectory) {
 }
 
 int pid_for_process_name(const char* name) {
-  if (!name || *name == '\0') return -1;
+  // The kernel keeps 15 bytes of a command name: a longer one never matches.
+  if (!name || *name == '\0' || std::strlen(name) > kCommandNameLength) return -1;
   DIR* proc = opendir("/proc");
   if (!proc) return -1;
   int found = -1;

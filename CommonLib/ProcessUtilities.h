@@ -31,7 +31,7 @@ inline constexpr const char* kRunDirectory = "/var/run/";
 // else this process's environment.
 // Answers the exit status, kTerminatedBySignal + the signal number, or -1
 // when nothing was started (no executable file at the path, or the start
-// failed); on -1 the places are left untouched.
+// failed), and then the places are left untouched.
 int run_task_with_env(const std::string& launchPath,
                       const std::vector<std::string>& arguments,
                       const std::string* input,

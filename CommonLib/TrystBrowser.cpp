@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <map>
 
 #include "CommonLib/TrystResolver.h"

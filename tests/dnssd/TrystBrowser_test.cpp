@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 
+#include <algorithm>
+
 #include "CommonLib/TrystQuerier.h"
 #include "CommonLib/TrystResolver.h"
 #include "tests/dnssd/TrystTestSupport.h"

@@ -10,7 +10,6 @@
 #include <functional>
 #include <map>
 #include <sstream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -119,7 +118,7 @@ class CommandsTest : public ::testing::Test {
     expected->setObject(makeString(name), "command");
     EXPECT_TRUE(isEqual(parsed(result.output), expected))
         << "got: " << result.output << "\nwanted: " << xmlOf(expected);
-    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.exitStatus, 0) << result.errors;
   }
 
   std::string registryPath(const std::string& relative) {
