@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <regex>
 #include <thread>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "platform/Archiver.h"
@@ -187,11 +187,9 @@ TEST(RequestCycle, BatchRequestNeedsTheExactBatchName) {
   EXPECT_EQ(malformed.exitStatus, 0);
   ASSERT_EQ(sandbox.logLines().size(), 1u);
   EXPECT_EQ(sandbox.logLines()[0].priority, 13);
-  EXPECT_TRUE(std::regex_match(
-      sandbox.logLines()[0].text,
-      std::regex("\\[[0-9]+\\] fatal exception in main: "
-                 "requestsArray is not an array\n")))
-      << sandbox.logLines()[0].text;
+  EXPECT_THAT(sandbox.logLines()[0].text,
+              testing::MatchesRegex("\\[[0-9]+\\] fatal exception in main: "
+                                    "requestsArray is not an array\n"));
   // The batch gave up the tool's context before running; it is saved.
   EXPECT_TRUE(isEqual(storedContext(sandbox, "steward_info"),
                       dictionaryOf({{"contextDirty", makeBoolean(false)}})));
@@ -204,11 +202,10 @@ TEST(Verbs, AnswerOnTheCommandLine) {
   EXPECT_EQ(history.exitStatus, 0);
 
   RunResult version = sandbox.run({.arguments = {"show_version"}});
-  EXPECT_TRUE(std::regex_match(
-      version.output,
-      std::regex("Version: N/A, Built: [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} "
-                 "[0-9]{2}:[0-9]{2}:[0-9]{2}\n")))
-      << version.output;
+  EXPECT_THAT(version.output,
+              testing::MatchesRegex(
+                  "Version: N/A, Built: [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} "
+                  "[0-9]{2}:[0-9]{2}:[0-9]{2}\n"));
   EXPECT_EQ(sandbox.run({.arguments = {"-v"}}).output, version.output);
 
   RunResult idle = sandbox.run({.arguments = {"idle"}});
@@ -276,10 +273,9 @@ TEST(Context, ArchivedRootThatIsNoDictionaryIsLoggedAndReplaced) {
   EXPECT_EQ(result.output, showContextLine(makeMutableDictionary()));
   ASSERT_EQ(sandbox.logLines().size(), 1u);
   EXPECT_EQ(sandbox.logLines()[0].priority, 13);
-  EXPECT_TRUE(std::regex_match(
-      sandbox.logLines()[0].text,
-      std::regex("\\[[0-9]+\\] exception in get_and_lock_context: .+\n")))
-      << sandbox.logLines()[0].text;
+  EXPECT_THAT(sandbox.logLines()[0].text,
+              testing::MatchesRegex(
+                  "\\[[0-9]+\\] exception in get_and_lock_context: .+\n"));
   EXPECT_TRUE(isEqual(storedContext(sandbox, "steward_kestrel"),
                       makeMutableDictionary()));
 }
@@ -395,9 +391,7 @@ TEST(Signals, TimeoutAndCrashAreLoggedAndSkipTheSave) {
     EXPECT_EQ(result.output, "");
     ASSERT_EQ(sandbox.logLines().size(), ++logged);
     EXPECT_EQ(sandbox.logLines().back().priority, 13);
-    EXPECT_TRUE(std::regex_match(sandbox.logLines().back().text,
-                                 std::regex(pattern)))
-        << sandbox.logLines().back().text;
+    EXPECT_THAT(sandbox.logLines().back().text, testing::MatchesRegex(pattern));
     std::string after;
     ASSERT_TRUE(sandbox.readFile(file, &after));
     EXPECT_EQ(after, before);
