@@ -48,9 +48,9 @@ int run_task(const std::string& launchPath,
 // The process id at the start of a pid file, or -1. `pidFile` is a path
 // when it begins with "/", else a name looked up as `runDirectory` + name,
 // then `runDirectory` + name + ".pid". Leading white space and a sign are
-// allowed before the digits; a number outside the range of a pid, a path
-// longer than 1023 bytes, a missing file and a file that does not begin
-// with a number all give -1.
+// allowed before the digits; a number outside the range of a pid, a name
+// whose composed path exceeds 1023 bytes, a missing file and a file that
+// does not begin with a number all give -1.
 int read_pid_file(const char* pidFile,
                   std::string_view runDirectory = kRunDirectory);
 

@@ -282,6 +282,8 @@ std::optional<std::string> XinetdUtilities::editedText(
         changed = true;
         continue;
       }
+      // An entry that already holds the value ends the edit only while
+      // nothing has changed: an earlier replacement must still be written.
       if (read.value == newValue && !changed) {
         fLogger->messageWithPriority(
             6, "New setting equals old setting for key '%@' value '%@'", key,

@@ -1,6 +1,7 @@
 #include "host/Entry.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -220,6 +221,17 @@ int runRelay(int argc, char** argv, MutableDictionaryRef& context,
   return 0;
 }
 
+// A descriptor among 0, 1 and 2 that the caller left closed would be reused
+// for the context file, and the reply would overwrite the context: park
+// /dev/null there first.
+void openStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int opened = open("/dev/null", O_RDWR);
+    if (opened != fd && opened != -1) close(opened);
+  }
+}
+
 int runForm(int argc, char** argv, const char* toolName,
             MutableDictionaryRef& context, int& lockFileFD) {
   if (argc >= 4 && std::strcmp(argv[3], "relay") == 0) {
@@ -243,6 +255,7 @@ int runForm(int argc, char** argv, const char* toolName,
 
 int steward_main(int argc, char** argv) {
   const char* toolName = argc > 0 && argv[0] ? argv[0] : "";
+  openStandardDescriptors();
   int lockFileFD = -1;
   MutableDictionaryRef context = get_and_lock_context(toolName, &lockFileFD);
   add_user_to_context(context);

@@ -462,6 +462,21 @@ TEST_F(ProfileTest, AnswersTheToolsOutputAndLeavesItsFile) {
   EXPECT_EQ(file, "");
 }
 
+// An exception out of a handler is answered, not a crash: here a profile too
+// large for the address space the run may use.
+TEST_F(ProfileTest, ExceptionBecomesTheNilResponseReply) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer runtime needs more address space than the limit";
+#else
+  sandbox_.writeFile("/usr/sbin/machreport",
+                     "#!/bin/sh\ntruncate -s 4G /proc/self/fd/1\n", 0755);
+  RunOptions limited = options("carol", command("profile"), "steward_kestrel");
+  limited.command = {"/bin/sh", "-c", "ulimit -v 262144; exec steward_kestrel"};
+  expectReply(sandbox_.start(limited)->wait(), "profile",
+              dictionaryOf({{"error", makeString("NIL_RESPONSE_ERR (std::bad_alloc)")}}));
+#endif
+}
+
 TEST_F(ProfileTest, NeverWritesThroughAPlantedFile) {
   std::string planted = sandbox_.hostPath("/tmp/profile.txt");
   sandbox_.writeFile("/etc/precious", "precious\n");

@@ -293,6 +293,23 @@ TEST(Context, MissingDirectoryStillAnswersTheRequest) {
   EXPECT_TRUE(sandbox.logTexts().empty());
 }
 
+TEST(Context, ClosedStandardDescriptorsNeverReachTheContextFile) {
+  Sandbox sandbox;
+  std::string file = sandbox.contextPath("steward_kestrel");
+  sandbox.writeFile(file, archive(dictionaryOf({{"kept", makeString("value")},
+                                                {"contextDirty", makeString("YES")}})));
+  sandbox.writeFile("/tmp/request.xml",
+                    requestXML("<key>command</key><string>nosuch</string>"));
+  RunResult result = sandbox.run(
+      {.command = {"/bin/sh", "-c",
+                   "steward_kestrel <&- && steward_kestrel >&- </tmp/request.xml"}});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.output, "");
+  EXPECT_TRUE(isEqual(storedContext(sandbox, "steward_kestrel"),
+                      dictionaryOf({{"kept", makeString("value")},
+                                    {"contextDirty", makeBoolean(false)}})));
+}
+
 TEST(Context, RunsOfOneNameTakeTurns) {
   Sandbox sandbox;
   std::string file = sandbox.contextPath("steward_kestrel");
