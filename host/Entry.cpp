@@ -16,6 +16,7 @@
 
 #include "host/CallerIdentity.h"
 #include "host/ContextStore.h"
+#include "host/ExceptionGuard.h"
 #include "host/RequestEnvelope.h"
 #include "host/StewardBatchController.h"
 #include "host/SystemLog.h"
@@ -53,17 +54,6 @@ std::string bundleDirectoryBeside(std::string_view toolPath) {
   std::string directory = deletingLastPathComponent(toolPath);
   if (!directory.empty() && directory.back() != '/') directory += '/';
   return directory + "../bundles/";
-}
-
-// An exception's description, when it has one.
-std::optional<std::string> descriptionOf(std::exception_ptr exception) {
-  try {
-    std::rethrow_exception(exception);
-  } catch (const std::exception& e) {
-    if (e.what() && *e.what()) return std::string(e.what());
-  } catch (...) {
-  }
-  return std::nullopt;
 }
 
 const char* signalName(int signal) {
@@ -142,25 +132,6 @@ void releaseContext(MutableDictionaryRef& context, int& lockFileFD) {
   set_and_unlock_context(&lockFileFD, &context);
 }
 
-// The dispatcher's reply; an exception becomes the "NIL_RESPONSE_ERR" reply,
-// or no reply when it has no description.
-DictionaryRef dispatchGuarded(const DictionaryRef& request,
-                              const MutableDictionaryRef& context,
-                              int& lockFileFD) {
-  try {
-    return kestrel_dispatch(request, context, lockFileFD);
-  } catch (...) {
-    std::optional<std::string> description =
-        descriptionOf(std::current_exception());
-    if (!description) return nullptr;
-    auto reply = makeMutableDictionary();
-    reply->setObject(
-        makeString(stringWithFormat("NIL_RESPONSE_ERR (%@)", *description)),
-        "error");
-    return reply;
-  }
-}
-
 // A batch request runs every item under its bundle's own context, so the
 // tool's context is given up first.
 DictionaryRef runBatch(const DictionaryRef& request,
@@ -195,7 +166,8 @@ int runRequestCycle(const char* toolName, MutableDictionaryRef& context,
         std::strcmp(toolName, kBatchToolName) == 0) {
       response = runBatch(request, context, lockFileFD);
     } else if (command) {
-      response = dispatchGuarded(request, context, lockFileFD);
+      response = replyGuarded(
+          [&] { return kestrel_dispatch(request, context, lockFileFD); });
     }
     response = dictionary_with_added_key(response, command, "command");
     response =

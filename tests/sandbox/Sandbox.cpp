@@ -35,6 +35,7 @@ struct PrivateDirectory {
 constexpr PrivateDirectory kPrivateDirectories[] = {
     {"/etc", true},      {"/tmp", true},       {"/run", true},
     {"/private", true},  {"/usr/sbin", false}, {"/steward/record", true},
+    {"/steward/bundles", true},
 };
 
 constexpr const char* kToolDirectory = "/steward/bin";
