@@ -1,7 +1,7 @@
 #!/bin/sh
 # Shows the request tool at work: a short scripted session in which an
 # administrator ("alice") and a user who is not one ("carol") each send the
-# eight commands, every request and reply printed. It all happens inside a
+# eight commands, every request and reply printed, then a batch request. It all happens inside a
 # bubblewrap sandbox with a private /etc, /tmp, /run and device registry:
 # the stand-in monitor daemon answers on /var/run/vigildPort, and
 # /sbin/shutdown, /usr/sbin/nvram and /usr/sbin/machreport are fakes that
@@ -169,6 +169,39 @@ for user in alice carol; do
 	<string>disk1s2 "quoted" $(reboot) ; `halt`</string>'
   ask "$user" getBootPath
 done
+
+# A batch request, as stewardd sends it to the tool started as steward_info:
+# items for this tool go to its own dispatcher, others to their bundles.
+batch='<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>command</key>
+	<string>batchRequest</string>
+	<key>requestsArray</key>
+	<array>
+		<dict>
+			<key>name</key>
+			<string>steward_kestrel</string>
+			<key>request</key>
+			<dict><key>command</key><string>getBootPath</string></dict>
+		</dict>
+		<dict>
+			<key>name</key>
+			<string>network</string>
+			<key>request</key>
+			<dict><key>command</key><string>status</string></dict>
+		</dict>
+	</array>
+</dict>
+</plist>'
+echo "=============================================================="
+echo "alice (admin) sends a batch request to steward_info:"
+echo "$batch"
+echo "--- reply:"
+printf '%s' "$batch" |
+  REMOTE_USER=alice SCRIPT_FILENAME=/steward/bin/steward_kestrel steward_info
+echo
 echo "=============================================================="
 echo "/etc/vigild.conf now holds:"
 cat /etc/vigild.conf
@@ -195,6 +228,7 @@ bwrap --die-with-parent --unshare-pid --unshare-net --unshare-ipc --unshare-uts 
   --bind "$registry" /var/lib/stewardd/registry \
   --bind "$root/demo" /demo \
   --ro-bind "$tool" /steward/bin/steward_kestrel \
+  --ro-bind "$tool" /steward/bin/steward_info \
   --ro-bind "$monitor" /steward/bin/fake_vigild \
   --chdir / --setenv PATH /steward/bin:/usr/bin \
   /bin/sh /demo/session.sh
