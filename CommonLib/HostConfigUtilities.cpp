@@ -18,21 +18,6 @@ std::string_view trimSpacesAndTabs(std::string_view line) {
   return line.substr(start, end - start + 1);
 }
 
-// Splits at every line feed; a text ending in one yields a last, empty line.
-std::vector<std::string_view> linesOf(std::string_view text) {
-  std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) {
-      lines.push_back(text.substr(start));
-      return lines;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-}
-
 bool isEntryOf(std::string_view trimmed, std::string_view key) {
   return trimmed.size() > key.size() && trimmed.starts_with(key) &&
          trimmed[key.size()] == '=';

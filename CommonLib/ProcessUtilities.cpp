@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/TextEncoding.h"
+
 extern char** environ;
 
 namespace steward {
@@ -48,41 +50,6 @@ struct Pipe {
     closeEnd(&write);
   }
 };
-
-bool isValidUTF8(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t length;
-    std::uint32_t code;
-    if (c >= 0xC2 && c <= 0xDF) {
-      length = 2, code = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3, code = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4, code = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + length > bytes.size()) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      unsigned char next = static_cast<unsigned char>(bytes[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kSmallest[length] || code > 0x10FFFF ||
-        (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
 
 bool isExecutableFile(const std::string& path) {
   struct stat info;
@@ -181,7 +148,7 @@ int terminationStatus(int waitStatus) {
 }
 
 std::optional<std::string> textOrNone(std::string bytes) {
-  if (!isValidUTF8(bytes)) return std::nullopt;
+  if (!unicode::isValidUTF8(bytes)) return std::nullopt;
   return bytes;
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace steward {
 
@@ -21,5 +22,9 @@ namespace steward {
 [[nodiscard]] bool replaceFileAtomically(const std::string& path,
                                          std::string_view contents,
                                          std::string* error = nullptr);
+
+// The text's lines, split at every line feed; a text ending in one yields a
+// last, empty line, so joining them with line feeds gives the text back.
+std::vector<std::string_view> linesOf(std::string_view text);
 
 }  // namespace steward
