@@ -1,0 +1,128 @@
+#include "CommonLib/SchemaVerifier.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/PropertyList.h"
+#include "tests/CommonLib/ScratchDirectory.h"
+#include "tests/support/LogCapture.h"
+
+namespace steward {
+namespace {
+
+MutableDictionaryRef dictionaryOf(std::initializer_list<std::pair<const char*, ValueRef>> entries) {
+  auto dictionary = makeMutableDictionary();
+  for (const auto& [key, value] : entries) dictionary->setObject(value, key);
+  return dictionary;
+}
+
+ArrayRef arrayOf(std::initializer_list<ValueRef> values) {
+  return std::make_shared<Array>(std::vector<ValueRef>(values));
+}
+
+// name: string, port: number, tags: array of strings, owner: {uid: number}
+DictionaryRef serviceTemplate() {
+  return dictionaryOf({{"name", makeString("")},
+                       {"port", makeInteger(0)},
+                       {"tags", arrayOf({makeString("")})},
+                       {"owner", dictionaryOf({{"uid", makeInteger(0)}})}});
+}
+
+TEST(SchemaVerifier, RecordsVerifyByKindKeyByKey) {
+  LogCapture capture;
+  DictionaryRef schema = serviceTemplate();
+  // Missing keys and keys the template lacks are fine; a boolean is a number;
+  // flavours do not matter; an empty array verifies.
+  EXPECT_TRUE(SchemaVerifier::verifyDictRecord(
+      dictionaryOf({{"port", makeBoolean(true)},
+                    {"extra", makeData("x")},
+                    {"tags", makeMutableArray()},
+                    {"owner", dictionaryOf({})}}),
+      schema));
+  EXPECT_TRUE(SchemaVerifier::verifyDictRecord(dictionaryOf({}), dictionaryOf({})));
+  EXPECT_TRUE(capture.lines().empty());
+
+  // A string where a number belongs, also deep inside arrays and records.
+  EXPECT_FALSE(SchemaVerifier::verifyDictRecord(
+      dictionaryOf({{"port", makeString("80")}}), schema));
+  EXPECT_FALSE(SchemaVerifier::verifyDictRecord(
+      dictionaryOf({{"tags", arrayOf({makeString("a"), makeInteger(2)})}}), schema));
+  EXPECT_FALSE(SchemaVerifier::verifyDictRecord(
+      dictionaryOf({{"owner", dictionaryOf({{"uid", makeReal(1.5)}, {"x", makeString("")}})},
+                    {"name", makeInteger(3)}}),
+      schema));
+  const auto& lines = capture.waitForLines(3, std::chrono::seconds(2));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].priority, 14);
+  EXPECT_EQ(lines[0].text, "Object does not match schema. Class is String. Expected Integer.\n");
+  EXPECT_EQ(lines[1].text, "Object does not match schema. Class is Integer. Expected String.\n");
+  // Template keys are checked in the template's order: "name" comes first.
+  EXPECT_EQ(lines[2].text, "Object does not match schema. Class is Integer. Expected String.\n");
+}
+
+TEST(SchemaVerifier, ArrayTemplatesNeedExactlyOneElement) {
+  EXPECT_TRUE(SchemaVerifier::verifyArrayRecord(arrayOf({makeInteger(1), makeReal(2)}),
+                                                arrayOf({makeInteger(0)})));
+  // A broken schema fails the check instead of stopping the process.
+  EXPECT_FALSE(SchemaVerifier::verifyArrayRecord(arrayOf({}), arrayOf({})));
+  EXPECT_FALSE(SchemaVerifier::verifyArrayRecord(
+      arrayOf({}), arrayOf({makeInteger(0), makeInteger(0)})));
+  EXPECT_TRUE(SchemaVerifier::classesMatch(std::make_shared<ForeignValue>("a"),
+                                           std::make_shared<ForeignValue>("b")));
+  EXPECT_FALSE(SchemaVerifier::classesMatch(makeString("a"),
+                                            std::make_shared<ForeignValue>("b")));
+}
+
+TEST(SchemaVerifier, FilteringKeepsOrderDropsNonRecordsAndReportsFailures) {
+  DictionaryRef good1 = dictionaryOf({{"name", makeString("a")}});
+  DictionaryRef bad = dictionaryOf({{"port", makeString("x")}});
+  DictionaryRef good2 = dictionaryOf({{"port", makeInteger(2)}});
+  ArrayRef records = arrayOf({good1, makeString("not a record"), bad, good2});
+  ArrayRef failures;
+  MutableArrayRef kept = SchemaVerifier::removeBadRecords(records, serviceTemplate(), &failures);
+  ASSERT_EQ(kept->count(), 2u);
+  EXPECT_EQ(kept->objects()[0], good1);
+  EXPECT_EQ(kept->objects()[1], good2);
+  ASSERT_TRUE(failures);
+  ASSERT_EQ(failures->count(), 1u);
+  EXPECT_EQ(failures->objects()[0], bad);
+
+  failures = makeMutableArray();
+  kept = SchemaVerifier::removeBadRecords(arrayOf({good1}), serviceTemplate(), &failures);
+  EXPECT_EQ(kept->count(), 1u);
+  EXPECT_FALSE(failures);
+}
+
+TEST(SchemaVerifier, TestRunnerReportsEachCompleteCase) {
+  ScratchDirectory dir;
+  auto write = [&](const std::string& name, const ValueRef& value) {
+    std::string bytes, error;
+    ASSERT_TRUE(propertyListToData(value, PropertyListFormat::kXML, &bytes, &error));
+    dir.write(name, bytes);
+  };
+  DictionaryRef a = dictionaryOf({{"port", makeInteger(1)}});
+  DictionaryRef b = dictionaryOf({{"port", makeString("x")}});
+  write("in.1.plist", arrayOf({a, b}));
+  write("template.1.plist", serviceTemplate());
+  write("out.1.plist", arrayOf({a}));
+  write("in.2.plist", arrayOf({a}));
+  write("template.2.plist", serviceTemplate());
+  write("out.2.plist", arrayOf({}));
+  // Case 3 is incomplete: the run ends there.
+  write("in.3.plist", arrayOf({a}));
+  write("template.3.plist", serviceTemplate());
+
+  testing::internal::CaptureStdout();
+  SchemaVerifier::testFromPath(dir.path() + "/");
+  std::string report = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(report,
+            "=#=#=#=#=#=#=#=#=#=Test 1 passed=#=#=#=#=#=#=#=#=#=\n"
+            "=#=#=#=#=#=#=#=#=#=Test 2 FAILED=#=#=#=#=#=#=#=#=#=\n"
+            "Input    was " + describe(arrayOf({a})) + "\n\n"
+            "Template Was " + describe(serviceTemplate()) + "\n\n"
+            "Output   Was " + describe(arrayOf({a})) + "\n\n"
+            "Expected     " + describe(arrayOf({})) + "\n\n");
+  EXPECT_FALSE(SchemaVerifier::deserializePlistAtPath(dir.path("missing.plist")));
+}
+
+}  // namespace
+}  // namespace steward
