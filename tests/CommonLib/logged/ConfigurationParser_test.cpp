@@ -1,0 +1,204 @@
+#include "CommonLib/ConfigurationParser.h"
+
+#include <errno.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/PropertyList.h"
+#include "tests/CommonLib/ScratchDirectory.h"
+#include "tests/support/LogCapture.h"
+
+namespace steward {
+namespace {
+
+MutableDictionaryRef dictionaryOf(std::initializer_list<std::pair<const char*, ValueRef>> entries) {
+  auto dictionary = makeMutableDictionary();
+  for (const auto& [key, value] : entries) dictionary->setObject(value, key);
+  return dictionary;
+}
+
+ArrayRef arrayOf(std::initializer_list<ValueRef> values) {
+  return std::make_shared<Array>(std::vector<ValueRef>(values));
+}
+
+std::string xmlOf(const ValueRef& value) {
+  std::string bytes, error;
+  EXPECT_TRUE(propertyListToData(value, PropertyListFormat::kXML, &bytes, &error));
+  return bytes;
+}
+
+ValueRef fileValue(const std::string& path) {
+  std::string error;
+  return propertyListFromFile(path, Mutability::kImmutable, nullptr, &error);
+}
+
+// "<process>: <rest>", as the parser logs it.
+std::string logged(const std::string& rest) {
+  return std::string(program_invocation_short_name) + ": " + rest;
+}
+
+class ConfigurationParserTest : public testing::Test {
+ protected:
+  ConfigurationParserTest() {
+    dir_.write("types.strings",
+               "/* how values are written */\n"
+               "\"ports\" = \"Array Integer ,\";\n"
+               "\"list\" = \"Array Integer\";\n"
+               "\"flags\" = \"Array Boolean\";\n"
+               "\"enabled\" = \"Boolean\";\n"
+               "\"power\" = \"Boolean on off\";\n"
+               "\"odd\" = \"Boolean on\";\n"
+               "\"ratio\" = \"Real\";\n"
+               "\"count\" = \"Integer\";\n"
+               "\"name\" = \"String\";\n");
+    dir_.write("config.plist", xmlOf(dictionaryOf({{"name", makeString("x")}})));
+  }
+  ValueRef parse(ConfigurationParser& parser, const char* key, const char* text) {
+    return parser.objectForKey(key, text);
+  }
+
+  ScratchDirectory dir_;
+};
+
+TEST_F(ConfigurationParserTest, TextBecomesTypedValuesAndBack) {
+  ConfigurationParser parser(dir_.path("config.plist"), dir_.path("types.strings"));
+  EXPECT_EQ(parser.globalError(), "");
+  ValueRef ports = parse(parser, "ports", " 1, 2 ,3 ");
+  EXPECT_TRUE(isEqual(ports, arrayOf({makeInteger(1), makeInteger(2), makeInteger(3)})));
+  EXPECT_TRUE(ports->isMutable());
+  EXPECT_TRUE(isEqual(parser.stringForKey("ports", ports), makeString("1,2,3")));
+  EXPECT_TRUE(isEqual(parse(parser, "list", "1  2"),
+                      arrayOf({makeInteger(1), makeInteger(0), makeInteger(2)})));
+  EXPECT_TRUE(isEqual(parse(parser, "flags", "yes no"),
+                      arrayOf({makeString("yes"), makeString("no")})));
+  // The array text applies to arrays only.
+  ValueRef scalar = makeInteger(5);
+  EXPECT_EQ(parser.stringForKey("ports", scalar), scalar);
+
+  for (const char* yes : {"True", "yes", "1"}) {
+    EXPECT_TRUE(isEqual(parse(parser, "enabled", yes), makeBoolean(true))) << yes;
+  }
+  EXPECT_TRUE(isEqual(parse(parser, "enabled", "on"), makeBoolean(false)));
+  EXPECT_TRUE(isEqual(parser.stringForKey("enabled", makeBoolean(true)), makeString("yes")));
+  EXPECT_TRUE(isEqual(parse(parser, "power", "ON"), makeBoolean(true)));
+  EXPECT_TRUE(isEqual(parse(parser, "power", "off"), makeBoolean(false)));
+  EXPECT_TRUE(isEqual(parse(parser, "power", "maybe"), makeBoolean(false)));
+  EXPECT_TRUE(isEqual(parser.stringForKey("power", makeBoolean(false)), makeString("off")));
+  // Two words are no Boolean specification: the text stays.
+  EXPECT_TRUE(isEqual(parse(parser, "odd", "on"), makeString("on")));
+
+  EXPECT_TRUE(isEqual(parse(parser, "ratio", "0.1"), makeReal(0.1f)));
+  EXPECT_TRUE(isEqual(parser.stringForKey("ratio", makeReal(0.1f)), makeString("0.1")));
+  EXPECT_TRUE(isEqual(parse(parser, "count", "42abc"), makeInteger(42)));
+  EXPECT_TRUE(isEqual(parse(parser, "count", "none"), makeInteger(0)));
+  EXPECT_TRUE(isEqual(parse(parser, "count", "-99999999999"), makeInteger(INT32_MIN)));
+  EXPECT_TRUE(isEqual(parser.stringForKey("count", makeInteger(-7)), makeString("-7")));
+
+  // No specification: trimmed text in, the very value out.
+  EXPECT_TRUE(isEqual(parse(parser, "other", "  padded\t"), makeString("padded")));
+  ValueRef value = makeString(" kept ");
+  EXPECT_EQ(parser.stringForKey("other", value), value);
+  EXPECT_EQ(parser.stringForKey("name", value), value);
+}
+
+TEST_F(ConfigurationParserTest, FailuresAreLoggedAndCollected) {
+  LogCapture capture;
+  std::string missing = dir_.path("missing.plist");
+  ConfigurationParser parser(missing);
+  EXPECT_EQ(parser.readStatus(), ConfigurationParserFileNotFound);
+  EXPECT_EQ(parser.globalError(), "readFile: File " + missing + " not found");
+  EXPECT_EQ(parser.errors()->count(), 0u);
+
+  dir_.write("garbage.plist", "<plist><dict><key>a</key></dict></plist>");
+  parser.setFile(dir_.path("garbage.plist"));
+  EXPECT_FALSE(parser.readFile());
+  EXPECT_EQ(parser.readStatus(), ConfigurationParserInvalidPlist);
+  EXPECT_EQ(parser.globalError(), "multiple_errors");
+  EXPECT_TRUE(isEqual(parser.errors(),
+                      arrayOf({makeString("readFile: File " + missing + " not found"),
+                               makeString("readFile: File " + dir_.path("garbage.plist") +
+                                          " is not a valid plist")})));
+
+  // Writing where a directory stands fails for no cause the file shows.
+  parser.setFile(dir_.path(""));
+  EXPECT_FALSE(parser.writeFile());
+  EXPECT_EQ(parser.writeStatus(), ConfigurationParserOtherError);
+  parser.setFile(std::nullopt);
+  EXPECT_FALSE(parser.writeFile());
+  EXPECT_EQ(parser.writeStatus(), ConfigurationParserNoFilePath);
+
+  dir_.write("bad.strings", "\"unterminated = ;");
+  parser.setTypesDictionaryFromStringsFile(dir_.path("bad.strings"));
+  EXPECT_FALSE(parser.typesDictionary());
+  EXPECT_EQ(parser.errors()->count(), 5u);
+
+  const auto& lines = capture.waitForLines(5, std::chrono::seconds(2));
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0].priority, 11);
+  EXPECT_EQ(lines[0].text, logged("readFile File " + missing + " not found"));
+  EXPECT_EQ(lines[1].text,
+            logged("readFile File " + dir_.path("garbage.plist") + " is not a valid plist"));
+  EXPECT_EQ(lines[2].text,
+            logged("writeFile Couldn't read file " + dir_.path("") + " - unknown error"));
+  EXPECT_EQ(lines[3].text, logged("writeFile File path not specified"));
+  EXPECT_EQ(lines[4].priority, 12);
+  EXPECT_EQ(lines[4].text, logged("setTypesDictionaryFromStringsFile File " +
+                                  dir_.path("bad.strings") + " is not a valid strings file"));
+}
+
+TEST_F(ConfigurationParserTest, DefaultsFillInWhatIsMissingAndAreWrittenBack) {
+  std::string config = dir_.path("populated.plist");
+  dir_.write("defaults.plist",
+             xmlOf(dictionaryOf(
+                 {{"net", dictionaryOf({{"a", makeInteger(2)}, {"b", makeInteger(3)}})},
+                  {"records", arrayOf({dictionaryOf({{"_id_", makeString("x")},
+                                                     {"p", makeInteger(9)},
+                                                     {"q", makeInteger(1)}}),
+                                       dictionaryOf({{"_id_", makeString("y")}})})},
+                  {"top", makeString("t")}})));
+  // A missing file is made of the defaults; its absence stays reported.
+  ConfigurationParser created(config, std::nullopt, dir_.path("defaults.plist"), true);
+  EXPECT_EQ(created.globalError(), "readFile: File " + config + " not found");
+  EXPECT_TRUE(isEqual(fileValue(config), created.defaultsDictionary()));
+
+  // Present values win, nested dictionaries and records are filled in.
+  dir_.write("populated.plist",
+             xmlOf(dictionaryOf({{"net", dictionaryOf({{"a", makeInteger(1)}})},
+                                 {"records", arrayOf({dictionaryOf({{"_id_", makeString("x")},
+                                                                    {"p", makeInteger(1)}})})},
+                                 {"top", makeString("mine")}})));
+  ConfigurationParser merged(config, std::nullopt, dir_.path("defaults.plist"), true);
+  auto expected = dictionaryOf(
+      {{"net", dictionaryOf({{"a", makeInteger(1)}, {"b", makeInteger(3)}})},
+       {"records", arrayOf({dictionaryOf({{"_id_", makeString("x")},
+                                          {"p", makeInteger(1)},
+                                          {"q", makeInteger(1)}}),
+                            dictionaryOf({{"_id_", makeString("y")}})})},
+       {"top", makeString("mine")}});
+  EXPECT_TRUE(isEqual(merged.dictionary(), expected));
+  EXPECT_TRUE(isEqual(fileValue(config), expected));
+  EXPECT_FALSE(merged.populateMissingParametersInDictionary(merged.dictionary(),
+                                                            merged.defaultsDictionary()));
+
+  // Nothing to add: the file is not touched.
+  std::string before = dir_.read("populated.plist");
+  dir_.write("populated.plist", before + "\n");
+  ConfigurationParser untouched(config, std::nullopt, dir_.path("defaults.plist"), true);
+  EXPECT_EQ(dir_.read("populated.plist"), before + "\n");
+  EXPECT_EQ(untouched.globalError(), "");
+}
+
+TEST_F(ConfigurationParserTest, WrittenFileReadsBackEqual) {
+  ConfigurationParser parser(dir_.path("config.plist"));
+  ASSERT_TRUE(parser.readFile());
+  EXPECT_EQ(parser.readStatus(), ConfigurationParserNoError);
+  parser.dictionary()->setObject(arrayOf({makeString("a"), makeReal(2.5)}), "more");
+  ASSERT_TRUE(parser.writeFile());
+  EXPECT_EQ(parser.writeStatus(), ConfigurationParserNoError);
+  ConfigurationParser again(dir_.path("config.plist"));
+  EXPECT_TRUE(isEqual(again.dictionary(), parser.dictionary()));
+  EXPECT_TRUE(again.dictionary()->isMutable());
+}
+
+}  // namespace
+}  // namespace steward
