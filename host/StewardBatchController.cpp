@@ -35,6 +35,13 @@ std::string_view withoutExtension(std::string_view name) {
   return dot == std::string_view::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
+// A bundle is named by one path component: a name from a request must not
+// lead the loader to code outside the bundle directory.
+bool isPlainName(const StringRef& name) {
+  return name && !name->str().empty() && name->str() != "." && name->str() != ".." &&
+         name->str().find('/') == std::string::npos;
+}
+
 bool isOwn(const StringRef& name, const StringRef& callerName) {
   return name && callerName && name->str() == callerName->str();
 }
@@ -54,8 +61,7 @@ class BundleInstance {
   static std::unique_ptr<BundleInstance> make(const StringRef& launchPath) {
     if (!launchPath) return nullptr;
     std::unique_ptr<Bundle> bundle = Bundle::bundleWithPath(launchPath->str());
-    std::string error;
-    if (!bundle || !bundle->load(&error)) return nullptr;
+    if (!bundle || !bundle->load()) return nullptr;
     auto* type = static_cast<const StewardBundleClass*>(bundle->principalClass());
     if (!type || !type->make || !type->drop) return nullptr;
     void* instance = type->make();
@@ -145,8 +151,9 @@ void StewardBatchController::processInputWithParameters(
   bool own = isOwn(name, as<String>(parameters->objectForKey("callerName")));
   std::unique_ptr<BundleInstance> bundle;
   if (!own) {
-    bundle = BundleInstance::make(
-        as<String>(parameters->objectForKey("launchPath")));
+    if (isPlainName(name)) {
+      bundle = BundleInstance::make(as<String>(parameters->objectForKey("launchPath")));
+    }
     if (!bundle) {
       parameters->setObject(errorReply("CANNOT_LOAD_BUNDLE_ERR"), "response");
       return;

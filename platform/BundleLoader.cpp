@@ -31,15 +31,9 @@ std::unique_ptr<Bundle> Bundle::bundleWithPath(const std::string& path) {
   return std::unique_ptr<Bundle>(new Bundle(std::move(code)));
 }
 
-bool Bundle::load(std::string* error) {
-  if (handle_) return true;
-  handle_ = dlopen(codePath_.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle_) {
-    const char* reason = dlerror();
-    *error = reason ? reason : "cannot load " + codePath_;
-    return false;
-  }
-  return true;
+bool Bundle::load() {
+  if (!handle_) handle_ = dlopen(codePath_.c_str(), RTLD_NOW | RTLD_LOCAL);
+  return handle_ != nullptr;
 }
 
 const void* Bundle::principalClass() const {

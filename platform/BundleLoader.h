@@ -18,9 +18,8 @@ class Bundle {
   Bundle(const Bundle&) = delete;
   Bundle& operator=(const Bundle&) = delete;
 
-  // Loads the bundle's code; false (with the loader's reason in *error) when
-  // it is missing or does not load.
-  [[nodiscard]] bool load(std::string* error);
+  // Loads the bundle's code; false when it is missing or does not load.
+  [[nodiscard]] bool load();
   // What the loaded code's `steward_principal_class` answers; none before a
   // successful load or when the code names no class.
   const void* principalClass() const;

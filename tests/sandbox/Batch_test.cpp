@@ -92,7 +92,8 @@ TEST_F(BatchTest, EveryItemIsAnsweredByItsBundleOrTheToolItself) {
       tagged, item("recorder", "second"), item("steward_kestrel", "email"),
       item("steward_kestrel", "nosuch"), item("thrower", "x"), item("silent", "x"),
       item("deaf", "x"), item("classless", "x"), item("hollow", "x"),
-      item("absent", "x"), dictionaryOf({{"name", makeString("steward_kestrel")}}),
+      item("absent", "x"), item("../bundles/recorder", "x"),
+      dictionaryOf({{"name", makeString("steward_kestrel")}}),
       dictionaryOf({{"request", request("email")}}),
   });
   auto batch = dictionaryOf({{"command", makeString("batchRequest")},
@@ -124,6 +125,8 @@ TEST_F(BatchTest, EveryItemIsAnsweredByItsBundleOrTheToolItself) {
                 answered("classless", error("CANNOT_LOAD_BUNDLE_ERR")),
                 answered("hollow", error("CANNOT_LOAD_BUNDLE_ERR")),
                 answered("absent", error("CANNOT_LOAD_BUNDLE_ERR")),
+                // Only names inside the bundle directory are loaded.
+                answered("../bundles/recorder", error("CANNOT_LOAD_BUNDLE_ERR")),
                 answered("steward_kestrel", error("CANNOT_LOAD_BUNDLE_ERR")),
                 dictionaryOf({{"response", error("CANNOT_LOAD_BUNDLE_ERR")}})})},
       {"command", makeString("batchRequest")},
