@@ -229,11 +229,11 @@ ValueRef ConfigurationParser::objectForType(const std::optional<std::string>& ty
 }
 
 ValueRef ConfigurationParser::objectForKey(std::string_view key, std::string_view text) const {
-  StringRef specification =
+  StringRef declaration =
       fTypesDictionary ? as<String>(fTypesDictionary->objectForKey(key)) : nullptr;
   text = trimmed(text);
-  if (!specification) return makeString(std::string(text));
-  std::vector<std::string_view> words = splitAt(specification->str(), " ");
+  if (!declaration) return makeString(std::string(text));
+  std::vector<std::string_view> words = splitAt(declaration->str(), " ");
   if (words.size() >= 2 && words[0] == "Array") {
     std::string_view separator = words.size() == 3 ? words[2] : " ";
     MutableArrayRef array = makeMutableArray();
@@ -246,19 +246,19 @@ ValueRef ConfigurationParser::objectForKey(std::string_view key, std::string_vie
     return makeBoolean(equalsIgnoringCase(text, words[1]));
   }
   if (words[0] == "Boolean" && words.size() == 1) return makeBoolean(isTrueText(text));
-  return objectForType(specification->str(), text);
+  return objectForType(declaration->str(), text);
 }
 
 ValueRef ConfigurationParser::stringForKey(std::string_view key, const ValueRef& value) const {
-  StringRef specification =
+  StringRef declaration =
       fTypesDictionary ? as<String>(fTypesDictionary->objectForKey(key)) : nullptr;
-  if (!specification || specification->str() == "String") return value;
-  if (specification->str() == "Integer") return makeString(textOf(value));
-  if (specification->str() == "Real") {
+  if (!declaration || declaration->str() == "String") return value;
+  if (declaration->str() == "Integer") return makeString(textOf(value));
+  if (declaration->str() == "Real") {
     auto real = as<Real>(value);
     return makeString(real ? realText(real->value()) : textOf(value));
   }
-  std::vector<std::string_view> words = splitAt(specification->str(), " ");
+  std::vector<std::string_view> words = splitAt(declaration->str(), " ");
   ArrayRef array = as<Array>(value);
   if (words.size() >= 2 && words[0] == "Array" && array) {
     std::string_view separator = words.size() == 3 ? words[2] : " ";

@@ -1,19 +1,19 @@
 // One configuration file, a dictionary stored as an XML property list, with
 // two optional companions: a types file (a strings file of key -> type
-// specification, saying how a key's value is written as text) and a
+// declaration, saying how a key's value is written as text) and a
 // defaults file (a dictionary that can fill in what the configuration
 // lacks). It converts between text and typed values, reads and writes the
 // file, and collects every failure, never throwing: the system log gets a
 // line with the process name in front, the error list the message.
 //
-// Type specifications, split at single spaces:
+// Type declarations, split at single spaces:
 //   "Integer", "Real", "String"      32-bit integer, single-precision real,
 //                                    text
 //   "Boolean" [TRUE FALSE]           YES/TRUE/1 (or TRUE), ignoring case
 //   "Array" ELEMENT [SEPARATOR]      pieces split at SEPARATOR (a space by
 //                                    default), each trimmed; only Integer
 //                                    and Real elements are converted
-// Anything else, or no specification, keeps the text as it is.
+// Anything else, or no declaration, keeps the text as it is.
 #pragma once
 
 #include <cstdint>
@@ -88,11 +88,11 @@ class ConfigurationParser {
   // when there is none); other types keep the text.
   ValueRef objectForType(const std::optional<std::string>& type,
                          std::string_view text) const;
-  // The value of a key's text, as its specification says; trimmed text
+  // The value of a key's text, as its declaration says; trimmed text
   // when there is none.
   ValueRef objectForKey(std::string_view key, std::string_view text) const;
-  // The text of a key's value as its specification says; the value itself
-  // where the specification makes no text.
+  // The text of a key's value as its declaration says; the value itself
+  // where the declaration makes no text.
   ValueRef stringForKey(std::string_view key, const ValueRef& value) const;
 
   // Adds to `dictionary` what `defaults` holds and it lacks, through nested

@@ -9,6 +9,7 @@
 #include "platform/Archiver.h"
 #include "platform/PropertyList.h"
 #include "tests/sandbox/Sandbox.h"
+#include "tests/support/ValueBuilders.h"
 
 namespace steward::sandbox {
 namespace {
@@ -17,17 +18,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kToolPath = "/steward/bin/steward_kestrel";
 constexpr const char* kBundles = "/steward/bin/../bundles/";
-
-MutableDictionaryRef dictionaryOf(
-    std::initializer_list<std::pair<const char*, ValueRef>> entries) {
-  auto dictionary = makeMutableDictionary();
-  for (const auto& [key, value] : entries) dictionary->setObject(value, key);
-  return dictionary;
-}
-
-ArrayRef arrayOf(std::initializer_list<ValueRef> values) {
-  return std::make_shared<Array>(std::vector<ValueRef>(values));
-}
 
 DictionaryRef error(const char* code) {
   return dictionaryOf({{"error", makeString(code)}});

@@ -16,6 +16,7 @@
 #include "platform/PropertyList.h"
 #include "tests/sandbox/FakeMonitor.h"
 #include "tests/sandbox/Sandbox.h"
+#include "tests/support/ValueBuilders.h"
 
 namespace steward::sandbox {
 namespace {
@@ -59,12 +60,6 @@ std::string dictionaryXML(const ValueRef& dictionary) {
 ValueRef parsed(const std::string& bytes) {
   std::string error;
   return propertyListFromData(bytes, Mutability::kImmutable, nullptr, &error);
-}
-
-MutableDictionaryRef dictionaryOf(std::initializer_list<std::pair<const char*, ValueRef>> entries) {
-  auto dictionary = makeMutableDictionary();
-  for (const auto& [key, value] : entries) dictionary->setObject(value, key);
-  return dictionary;
 }
 
 // Every file below a host directory with its bytes, to prove nothing changed.

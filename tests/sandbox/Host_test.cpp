@@ -12,6 +12,7 @@
 #include "platform/Archiver.h"
 #include "platform/PropertyList.h"
 #include "tests/sandbox/Sandbox.h"
+#include "tests/support/ValueBuilders.h"
 
 namespace steward::sandbox {
 namespace {
@@ -50,13 +51,6 @@ ValueRef storedContext(const Sandbox& sandbox, const std::string& name) {
   } catch (const std::exception&) {
     return nullptr;
   }
-}
-
-MutableDictionaryRef dictionaryOf(
-    std::initializer_list<std::pair<const char*, ValueRef>> entries) {
-  auto dictionary = makeMutableDictionary();
-  for (const auto& [key, value] : entries) dictionary->setObject(value, key);
-  return dictionary;
 }
 
 std::string showContextLine(const ValueRef& context) {

@@ -7,19 +7,10 @@
 #include "platform/PropertyList.h"
 #include "tests/CommonLib/ScratchDirectory.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ValueBuilders.h"
 
 namespace steward {
 namespace {
-
-MutableDictionaryRef dictionaryOf(std::initializer_list<std::pair<const char*, ValueRef>> entries) {
-  auto dictionary = makeMutableDictionary();
-  for (const auto& [key, value] : entries) dictionary->setObject(value, key);
-  return dictionary;
-}
-
-ArrayRef arrayOf(std::initializer_list<ValueRef> values) {
-  return std::make_shared<Array>(std::vector<ValueRef>(values));
-}
 
 std::string xmlOf(const ValueRef& value) {
   std::string bytes, error;
@@ -84,7 +75,7 @@ TEST_F(ConfigurationParserTest, TextBecomesTypedValuesAndBack) {
   EXPECT_TRUE(isEqual(parse(parser, "power", "off"), makeBoolean(false)));
   EXPECT_TRUE(isEqual(parse(parser, "power", "maybe"), makeBoolean(false)));
   EXPECT_TRUE(isEqual(parser.stringForKey("power", makeBoolean(false)), makeString("off")));
-  // Two words are no Boolean specification: the text stays.
+  // Two words are no Boolean declaration: the text stays.
   EXPECT_TRUE(isEqual(parse(parser, "odd", "on"), makeString("on")));
 
   EXPECT_TRUE(isEqual(parse(parser, "ratio", "0.1"), makeReal(0.1f)));
@@ -94,7 +85,7 @@ TEST_F(ConfigurationParserTest, TextBecomesTypedValuesAndBack) {
   EXPECT_TRUE(isEqual(parse(parser, "count", "-99999999999"), makeInteger(INT32_MIN)));
   EXPECT_TRUE(isEqual(parser.stringForKey("count", makeInteger(-7)), makeString("-7")));
 
-  // No specification: trimmed text in, the very value out.
+  // No declaration: trimmed text in, the very value out.
   EXPECT_TRUE(isEqual(parse(parser, "other", "  padded\t"), makeString("padded")));
   ValueRef value = makeString(" kept ");
   EXPECT_EQ(parser.stringForKey("other", value), value);

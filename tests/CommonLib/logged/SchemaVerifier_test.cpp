@@ -5,19 +5,10 @@
 #include "platform/PropertyList.h"
 #include "tests/CommonLib/ScratchDirectory.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ValueBuilders.h"
 
 namespace steward {
 namespace {
-
-MutableDictionaryRef dictionaryOf(std::initializer_list<std::pair<const char*, ValueRef>> entries) {
-  auto dictionary = makeMutableDictionary();
-  for (const auto& [key, value] : entries) dictionary->setObject(value, key);
-  return dictionary;
-}
-
-ArrayRef arrayOf(std::initializer_list<ValueRef> values) {
-  return std::make_shared<Array>(std::vector<ValueRef>(values));
-}
 
 // name: string, port: number, tags: array of strings, owner: {uid: number}
 DictionaryRef serviceTemplate() {
