@@ -21,21 +21,6 @@ namespace {
 
 constexpr const char* kMultipleErrors = "multiple_errors";
 
-std::vector<std::string_view> splitAt(std::string_view text, std::string_view separator) {
-  std::vector<std::string_view> pieces;
-  if (separator.empty()) return {text};
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = text.find(separator, start);
-    if (end == std::string_view::npos) {
-      pieces.push_back(text.substr(start));
-      return pieces;
-    }
-    pieces.push_back(text.substr(start, end - start));
-    start = end + separator.size();
-  }
-}
-
 std::string_view trimmed(std::string_view text) {
   std::size_t start = text.find_first_not_of(" \t");
   if (start == std::string_view::npos) return {};
@@ -130,9 +115,7 @@ ConfigurationParser::ConfigurationParser(const Path& file, const Path& typesFile
       !populateMissingParametersInDictionary(dictionary(), fDefaultsDictionary)) {
     return;
   }
-  std::string bytes, error;
-  if (!propertyListToData(dictionary(), PropertyListFormat::kXML, &bytes, &error) ||
-      !replaceFileAtomically(*fFile, bytes)) {
+  if (!writeDictionary()) {
     findAndLogErrorForFile(*fFile, "initWithFile", false, std::nullopt, LOG_WARNING);
   }
 }
@@ -186,13 +169,22 @@ void ConfigurationParser::setDefaultsDictionaryFromFile(const Path& path) {
   fDefaultsDictionary = defaults;
 }
 
+bool ConfigurationParser::hasFilePath(const char* method, std::int32_t* status) {
+  if (fFile) return true;
+  *status = ConfigurationParserNoFilePath;
+  logLine(LOG_ERR, "%s: %s File path not specified", method);
+  addError(stringWithFormat("%@: File path not specified", method));
+  return false;
+}
+
+bool ConfigurationParser::writeDictionary() {
+  std::string bytes, error;
+  return propertyListToData(dictionary(), PropertyListFormat::kXML, &bytes, &error) &&
+         replaceFileAtomically(*fFile, bytes);
+}
+
 bool ConfigurationParser::readFile() {
-  if (!fFile) {
-    fReadStatus = ConfigurationParserNoFilePath;
-    logLine(LOG_ERR, "%s: %s File path not specified", "readFile");
-    addError(stringWithFormat("%@: File path not specified", "readFile"));
-    return false;
-  }
+  if (!hasFilePath("readFile", &fReadStatus)) return false;
   std::string error;
   MutableDictionaryRef read = as<MutableDictionary>(
       propertyListFromFile(*fFile, Mutability::kMutableContainers, nullptr, &error));
@@ -206,17 +198,8 @@ bool ConfigurationParser::readFile() {
 }
 
 bool ConfigurationParser::writeFile() {
-  if (!fFile) {
-    fWriteStatus = ConfigurationParserNoFilePath;
-    logLine(LOG_ERR, "%s: %s File path not specified", "writeFile");
-    addError(stringWithFormat("%@: File path not specified", "writeFile"));
-    return false;
-  }
-  std::string bytes, error;
-  if (propertyListToData(dictionary(), PropertyListFormat::kXML, &bytes, &error) &&
-      replaceFileAtomically(*fFile, bytes)) {
-    return true;
-  }
+  if (!hasFilePath("writeFile", &fWriteStatus)) return false;
+  if (writeDictionary()) return true;
   fWriteStatus = findAndLogErrorForFile(*fFile, "writeFile", false, std::nullopt, LOG_ERR);
   return false;
 }
@@ -233,11 +216,11 @@ ValueRef ConfigurationParser::objectForKey(std::string_view key, std::string_vie
       fTypesDictionary ? as<String>(fTypesDictionary->objectForKey(key)) : nullptr;
   text = trimmed(text);
   if (!declaration) return makeString(std::string(text));
-  std::vector<std::string_view> words = splitAt(declaration->str(), " ");
+  std::vector<std::string_view> words = piecesOf(declaration->str(), " ");
   if (words.size() >= 2 && words[0] == "Array") {
     std::string_view separator = words.size() == 3 ? words[2] : " ";
     MutableArrayRef array = makeMutableArray();
-    for (std::string_view piece : splitAt(text, separator)) {
+    for (std::string_view piece : piecesOf(text, separator)) {
       array->addObject(objectForType(std::string(words[1]), trimmed(piece)));
     }
     return array;
@@ -258,7 +241,7 @@ ValueRef ConfigurationParser::stringForKey(std::string_view key, const ValueRef&
     auto real = as<Real>(value);
     return makeString(real ? realText(real->value()) : textOf(value));
   }
-  std::vector<std::string_view> words = splitAt(declaration->str(), " ");
+  std::vector<std::string_view> words = piecesOf(declaration->str(), " ");
   ArrayRef array = as<Array>(value);
   if (words.size() >= 2 && words[0] == "Array" && array) {
     std::string_view separator = words.size() == 3 ? words[2] : " ";

@@ -110,6 +110,11 @@ class ConfigurationParser {
                                       int logType);
 
  private:
+  // False, logged and collected as `method`'s failure, when no path is set.
+  bool hasFilePath(const char* method, std::int32_t* status);
+  // The dictionary as XML, atomically in place of the file.
+  bool writeDictionary();
+
   MutableDictionaryRef fDictionary;
   Path fFile;
   std::int32_t fReadStatus = ConfigurationParserNotRead;

@@ -69,20 +69,6 @@ std::string_view nextWord(std::string_view line, std::size_t* at) {
   return line.substr(start, end - start);
 }
 
-std::vector<std::string_view> split(std::string_view text, char separator) {
-  std::vector<std::string_view> pieces;
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = text.find(separator, start);
-    if (end == std::string_view::npos) {
-      pieces.push_back(text.substr(start));
-      return pieces;
-    }
-    pieces.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-}
-
 // The facility that a solitary selector's line names: "mark" and "*" share
 // a slot, and an edit of one must not touch the other's lines.
 int facilityOfLine(std::string_view line) {
@@ -166,7 +152,7 @@ bool SyslogUtilities::_readFileFromPath() {
 void SyslogUtilities::readText(std::string_view text) {
   _initSelectors();
   _lines.clear();
-  for (std::string_view line : split(text, '\n')) _lines.emplace_back(line);
+  for (std::string_view line : linesOf(text)) _lines.emplace_back(line);
   while (!_lines.empty() && _lines.back().empty()) _lines.pop_back();
   for (const std::string& line : _lines) {
     std::string parsed = line.substr(0, line.find('#'));
@@ -181,13 +167,13 @@ void SyslogUtilities::_addSelectorsFromLine(const std::string& line,
   std::string_view field = nextWord(line, &at);
   std::string_view action = nextWord(line, &at);
   if (field.empty() || action.empty()) return;
-  std::vector<std::string_view> selectors = split(field, ';');
+  std::vector<std::string_view> selectors = piecesOf(field, ";");
   for (std::string_view selector : selectors) {
-    std::vector<std::string_view> pieces = split(selector, '.');
+    std::vector<std::string_view> pieces = piecesOf(selector, ".");
     if (pieces.size() < 2) continue;
     int level = syslogLevelForString(pieces[1]);
     if (level < 0) continue;
-    std::vector<std::string_view> facilities = split(pieces[0], ',');
+    std::vector<std::string_view> facilities = piecesOf(pieces[0], ",");
     bool solitary = lineIsExact && selectors.size() == 1 && facilities.size() == 1;
     for (std::string_view name : facilities) {
       int facility = syslogFacilityForString(name);

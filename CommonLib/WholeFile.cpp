@@ -80,17 +80,19 @@ bool replaceFileAtomically(const std::string& path, std::string_view contents,
   return true;
 }
 
-std::vector<std::string_view> linesOf(std::string_view text) {
-  std::vector<std::string_view> lines;
+std::vector<std::string_view> piecesOf(std::string_view text,
+                                       std::string_view separator) {
+  if (separator.empty()) return {text};
+  std::vector<std::string_view> pieces;
   std::size_t start = 0;
   for (;;) {
-    std::size_t end = text.find('\n', start);
+    std::size_t end = text.find(separator, start);
     if (end == std::string_view::npos) {
-      lines.push_back(text.substr(start));
-      return lines;
+      pieces.push_back(text.substr(start));
+      return pieces;
     }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
+    pieces.push_back(text.substr(start, end - start));
+    start = end + separator.size();
   }
 }
 

@@ -23,8 +23,15 @@ namespace steward {
                                          std::string_view contents,
                                          std::string* error = nullptr);
 
-// The text's lines, split at every line feed; a text ending in one yields a
-// last, empty line, so joining them with line feeds gives the text back.
-std::vector<std::string_view> linesOf(std::string_view text);
+// The pieces of the text between separators, empty ones included, so that
+// joining them with the separator gives the text back. An empty separator
+// gives the whole text.
+std::vector<std::string_view> piecesOf(std::string_view text,
+                                       std::string_view separator);
+
+// The text's lines: a text ending in a line feed yields a last, empty line.
+inline std::vector<std::string_view> linesOf(std::string_view text) {
+  return piecesOf(text, "\n");
+}
 
 }  // namespace steward

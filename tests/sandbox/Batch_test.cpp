@@ -23,17 +23,6 @@ DictionaryRef error(const char* code) {
   return dictionaryOf({{"error", makeString(code)}});
 }
 
-std::string xmlOf(const ValueRef& value) {
-  std::string bytes, failure;
-  EXPECT_TRUE(propertyListToData(value, PropertyListFormat::kXML, &bytes, &failure));
-  return bytes;
-}
-
-ValueRef parsed(const std::string& bytes) {
-  std::string failure;
-  return propertyListFromData(bytes, Mutability::kImmutable, nullptr, &failure);
-}
-
 class BatchTest : public testing::Test {
  protected:
   BatchTest() {

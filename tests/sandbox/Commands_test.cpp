@@ -44,22 +44,11 @@ std::string xmlEscaped(std::string_view text) {
   return out;
 }
 
-std::string xmlOf(const ValueRef& value) {
-  std::string bytes, error;
-  EXPECT_TRUE(propertyListToData(value, PropertyListFormat::kXML, &bytes, &error)) << error;
-  return bytes;
-}
-
 // The XML of a dictionary as it stands inside a request.
 std::string dictionaryXML(const ValueRef& dictionary) {
   std::string whole = xmlOf(dictionary);
   std::size_t start = whole.find("<dict");
   return whole.substr(start, whole.rfind("</plist>") - start);
-}
-
-ValueRef parsed(const std::string& bytes) {
-  std::string error;
-  return propertyListFromData(bytes, Mutability::kImmutable, nullptr, &error);
 }
 
 // Every file below a host directory with its bytes, to prove nothing changed.

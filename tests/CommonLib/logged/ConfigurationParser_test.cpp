@@ -12,12 +12,6 @@
 namespace steward {
 namespace {
 
-std::string xmlOf(const ValueRef& value) {
-  std::string bytes, error;
-  EXPECT_TRUE(propertyListToData(value, PropertyListFormat::kXML, &bytes, &error));
-  return bytes;
-}
-
 ValueRef fileValue(const std::string& path) {
   std::string error;
   return propertyListFromFile(path, Mutability::kImmutable, nullptr, &error);
