@@ -1,18 +1,17 @@
 #include "host/RequestEnvelope.h"
 
 #include "platform/PropertyList.h"
+#include "platform/XmlPropertyList.h"
 
 namespace steward {
 
 std::string error_envelope(std::string_view code) {
-  std::string envelope =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+  std::string envelope(kXmlPropertyListProlog);
+  envelope.append(
       "<plist version=\"0.9\">\n"
       "<dict>\n"
       "<key>error</key>\n"
-      "<string>";
+      "<string>");
   envelope.append(code);
   envelope.append(
       "</string>\n"

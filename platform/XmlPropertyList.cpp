@@ -697,11 +697,7 @@ class Writer {
 
   bool write(const ValueRef& root, std::string* error) {
     if (!root) return failWith("there is no value to write", error);
-    out_->append(
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
-        "<plist version=\"1.0\">\n");
+    out_->append(kXmlPropertyListProlog).append("<plist version=\"1.0\">\n");
     if (!writeValue(*root)) return failWith(error_, error);
     while (!stack_.empty()) {
       Frame& frame = stack_.back();

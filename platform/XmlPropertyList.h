@@ -26,6 +26,13 @@ namespace steward {
 // holds itself).
 constexpr std::size_t kMaxXmlNestingDepth = 512;
 
+// The first two lines of every XML property list this system writes: the
+// XML declaration and the format's document type, each ending in a newline.
+constexpr std::string_view kXmlPropertyListProlog =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n";
+
 // Reads a property list that arrives in pieces, e.g. a file in 64 KiB reads;
 // the text is never held whole. Not copyable; one document per reader.
 class XmlPropertyListReader {

@@ -5,13 +5,15 @@ set -eu
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 jobs=$(nproc)
+# CI and developers set STEWARD_WERROR=ON: warnings then fail the build.
+werror="-DSTEWARD_WERROR=${STEWARD_WERROR:-OFF}"
 
-cmake -S . -B build-asan -G Ninja -DSTEWARD_SANITIZE=ON -DSTEWARD_BENCH=OFF >/dev/null
+cmake -S . -B build-asan -G Ninja -DSTEWARD_SANITIZE=ON -DSTEWARD_BENCH=OFF "$werror" >/dev/null
 ninja -C build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest -j"$jobs" --output-on-failure)
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DSTEWARD_FUZZ=ON -DSTEWARD_BENCH=OFF >/dev/null
+  -DSTEWARD_FUZZ=ON -DSTEWARD_BENCH=OFF "$werror" >/dev/null
 ninja -C build-fuzz -j"$jobs"
 for fuzzer in build-fuzz/bin/*_fuzz; do
   echo "fuzzing with $(basename "$fuzzer") for 30 s"
@@ -20,6 +22,6 @@ for fuzzer in build-fuzz/bin/*_fuzz; do
     { tail -n 40 "build-fuzz/$(basename "$fuzzer").log"; exit 1; }
 done
 
-cmake -S . -B build -G Ninja >/dev/null
+cmake -S . -B build -G Ninja "$werror" >/dev/null
 ninja -C build -j"$jobs"
 cd build && ctest -j"$jobs" --output-on-failure
