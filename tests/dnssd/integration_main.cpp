@@ -1,8 +1,6 @@
-// Publishes N services (default 1), browses for their type and withdraws
-// them against a real DNS-SD daemon that run-in-netns.sh provides; prints a
-// line per check and the publish -> added times, and exits 0 when all went
-// as expected.   dnssd_integration_test [--latency N]
-// DNSSD_IT_ADDR is the IPv4 address the services must be reported with.
+// dnssd_integration_test [--latency N]: publishes N services (default 1), browses for them and
+// withdraws them against the real daemon of run-in-netns.sh, which must report them at DNSSD_IT_ADDR.
+// Prints a line per check and the publish -> added times; exits 0 when all went as expected.
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -19,16 +17,13 @@ namespace steward {
 namespace {
 
 struct Recorder : TrystBrowserDelegate {
-  void trystBrowserAddedService(TrystBrowser&, const DictionaryRef& info) override {
-    added.push_back(info);
-  }
+  void trystBrowserAddedService(TrystBrowser&, const DictionaryRef& i) override { added.push_back(i); }
   void trystBrowserRemovedService(TrystBrowser&, const DictionaryRef&) override { removed++; }
   std::vector<DictionaryRef> added;
   std::size_t removed = 0;
 };
 
-// Turns the run loop until `done` holds: the milliseconds that took, or -1
-// when the time ran out.
+// Turns the run loop until `done` holds: the milliseconds that took, or -1 when the time ran out.
 double runUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
   const auto start = RunLoopClock::now(), deadline = start + limit;
   while (!done()) {
@@ -48,16 +43,15 @@ int roundTrip(std::size_t services, const std::string& address) {
   auto recorder = std::make_shared<Recorder>();
   auto browser = TrystBrowser::browserWithServiceType(makeString(type), nullptr, 0);
   browser->setDelegate(recorder);
-  if (!check(browser->startSearching(), "startSearching")) return 1;
   std::vector<double> times;
+  if (!check(browser->startSearching(), "searching")) return 1;
   while (times.size() < services) {
     const std::string name = "kestrel-it-" + std::to_string(times.size());
     auto publisher = TrystPublisher::publisherWithServiceName(makeString(name), makeString(type),
                                                               nullptr, htons(8080), 0);
     TrystPublisher::savePublisherWithUniqueID(makeString("it-" + name), publisher);
-    const bool published = publisher->publish();
-    times.push_back(published ? runUntil([&] { return recorder->added.size() == times.size() + 1; },
-                                         std::chrono::seconds(10)) : -1);
+    const auto seen = [&] { return recorder->added.size() == times.size() + 1; };
+    times.push_back(publisher->publish() ? runUntil(seen, std::chrono::seconds(10)) : -1);
     if (!check(times.back() >= 0, name + " added")) return 1;
   }
   bool ok = true;  // the port as the resolve reply carries it, in network byte order
