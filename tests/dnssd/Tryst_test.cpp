@@ -32,8 +32,9 @@ struct State {
   std::vector<std::string> calls;
   std::map<std::string, DNSServiceErrorType> failures;  // of the next start of a function
   bool failSockFD = false;
-  std::vector<DNSServiceRef> started;  // operation N at N - 1; never freed
+  std::vector<DNSServiceRef> started;  // operation N at N - 1
 } state;
+std::vector<std::unique_ptr<_DNSServiceRef_t>> all;  // never freed: late deallocations are harmless
 
 std::string text(const char* s) { return s ? s : "(null)"; }
 std::string text(std::uint32_t n) { return std::to_string(n); }
@@ -48,8 +49,8 @@ DNSServiceErrorType start(const char* function, DNSServiceRef* out, Callback cal
     state.calls.push_back(call + " -> " + std::to_string(error));
     return error;
   }
-  auto ref = new _DNSServiceRef_t{static_cast<int>(state.started.size()) + 1,
-                                  reinterpret_cast<void (*)()>(callback), context};
+  DNSServiceRef ref = all.emplace_back(new _DNSServiceRef_t{
+      static_cast<int>(state.started.size()) + 1, reinterpret_cast<void (*)()>(callback), context}).get();
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ref->fds) != 0) std::abort();
   state.calls.push_back(call + " #" + std::to_string(ref->id));
   state.started.push_back(*out = ref);
