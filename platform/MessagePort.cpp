@@ -101,6 +101,28 @@ std::unique_ptr<MessagePort> MessagePort::createRemote(const std::string& name,
   return std::unique_ptr<MessagePort>(new MessagePort(fd));
 }
 
+std::string MessagePort::frame(std::uint32_t messageID, std::string_view payload) {
+  std::string message(kHeaderLength, '\0');
+  putBigEndian(messageID, message.data());
+  putBigEndian(static_cast<std::uint32_t>(payload.size()), message.data() + 4);
+  return message.append(payload);
+}
+
+MessagePort::Framing MessagePort::unframe(std::string_view bytes, std::uint32_t maxLength,
+                                          std::uint32_t* messageID,
+                                          std::string_view* payload,
+                                          std::size_t* frameLength) {
+  *frameLength = kHeaderLength;
+  if (bytes.size() < kHeaderLength) return Framing::kPartial;
+  std::uint32_t length = getBigEndian(bytes.data() + 4);
+  if (length > maxLength) return Framing::kTooLong;
+  *frameLength = kHeaderLength + length;
+  if (bytes.size() < *frameLength) return Framing::kPartial;
+  *messageID = getBigEndian(bytes.data());
+  *payload = bytes.substr(kHeaderLength, length);
+  return Framing::kWhole;
+}
+
 MessagePort::~MessagePort() {
   if (fd_ >= 0) close(fd_);
 }
@@ -117,28 +139,32 @@ std::int32_t MessagePort::sendRequest(std::int32_t messageID, std::string_view d
   } closer{fd};
 
   if (data.size() > UINT32_MAX) return kTransportError;
-  std::string message(8, '\0');
-  putBigEndian(static_cast<std::uint32_t>(messageID), message.data());
-  putBigEndian(static_cast<std::uint32_t>(data.size()), message.data() + 4);
-  message.append(data);
+  std::string message = frame(static_cast<std::uint32_t>(messageID), data);
   switch (sendAll(fd, message, deadlineAfter(sendTimeout))) {
     case IO::kDone: break;
     case IO::kTimedOut: return kSendTimeout;
     case IO::kFailed: return kTransportError;
   }
 
+  // Reads what the framing asks for until the reply is whole: the header,
+  // then the payload it announces.
   auto deadline = deadlineAfter(receiveTimeout);
-  char header[8];
-  IO io = receiveAll(fd, header, sizeof header, deadline);
-  if (io == IO::kTimedOut) return kReceiveTimeout;
-  if (io == IO::kFailed) return kTransportError;
-  std::uint32_t length = getBigEndian(header + 4);
-  if (length > kMaximumReplyLength) return kTransportError;
-  std::string payload(length, '\0');
-  io = receiveAll(fd, payload.data(), payload.size(), deadline);
-  if (io == IO::kTimedOut) return kReceiveTimeout;
-  if (io == IO::kFailed) return kTransportError;
-  *reply = std::move(payload);
+  std::string received;
+  std::size_t needed = kHeaderLength;
+  std::uint32_t replyID;
+  std::string_view payload;
+  for (;;) {
+    Framing framing = unframe(received, kMaximumReplyLength, &replyID, &payload, &needed);
+    if (framing == Framing::kWhole) break;
+    if (framing == Framing::kTooLong) return kTransportError;
+    std::size_t have = received.size();
+    received.resize(needed);
+    IO io = receiveAll(fd, received.data() + have, needed - have, deadline);
+    if (io == IO::kTimedOut) return kReceiveTimeout;
+    if (io == IO::kFailed) return kTransportError;
+  }
+  received.erase(0, kHeaderLength);  // the payload is the rest
+  *reply = std::move(received);
   return kSuccess;
 }
 

@@ -4,6 +4,7 @@
 // big-endian message id, a 4-byte big-endian payload length and the payload.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,6 +26,25 @@ class MessagePort {
   static constexpr std::int32_t kReceiveTimeout = -2;
   static constexpr std::int32_t kIsInvalid = -3;
   static constexpr std::int32_t kTransportError = -4;
+
+  // The framing above, which both directions share.
+  static constexpr std::size_t kHeaderLength = 8;
+  enum class Framing { kWhole, kPartial, kTooLong };
+
+  // The bytes that carry payload under messageID. The payload must fit the
+  // 32-bit length field.
+  [[nodiscard]] static std::string frame(std::uint32_t messageID,
+                                         std::string_view payload);
+  // Reads the message that bytes begin with, whose payload may be at most
+  // maxLength bytes. kWhole: *messageID and *payload (a view into bytes) are
+  // set, and *frameLength is how many bytes the message takes. kPartial: the
+  // bytes end first; *frameLength is how many the frame needs, as far as
+  // they tell. kTooLong: the header announces more than maxLength.
+  [[nodiscard]] static Framing unframe(std::string_view bytes,
+                                       std::uint32_t maxLength,
+                                       std::uint32_t* messageID,
+                                       std::string_view* payload,
+                                       std::size_t* frameLength);
 
   // The port served under name, connected; none when no process serves it.
   [[nodiscard]] static std::unique_ptr<MessagePort> createRemote(

@@ -15,11 +15,18 @@ ninja -C build-asan -j"$jobs"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DSTEWARD_FUZZ=ON -DSTEWARD_BENCH=OFF "$werror" >/dev/null
 ninja -C build-fuzz -j"$jobs"
-for fuzzer in build-fuzz/bin/*_fuzz; do
-  echo "fuzzing with $(basename "$fuzzer") for 30 s"
-  "$fuzzer" -max_total_time=30 -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
-    2>"build-fuzz/$(basename "$fuzzer").log" ||
-    { tail -n 40 "build-fuzz/$(basename "$fuzzer").log"; exit 1; }
+# Each fuzzer gets its share of FUZZ_SECONDS, starting from its seeds and
+# from what earlier runs found (build-fuzz/corpus, the only one written).
+fuzzers=$(ls build-fuzz/bin/*_fuzz)
+share=$(( ${FUZZ_SECONDS:-150} / $(echo "$fuzzers" | wc -w) ))
+for fuzzer in $fuzzers; do
+  name=$(basename "$fuzzer")
+  echo "fuzzing with $name for $share s"
+  mkdir -p "build-fuzz/corpus/$name" "build-fuzz/findings/$name"
+  "$fuzzer" -max_total_time="$share" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
+    -dict="tests/fuzz/$name.dict" -artifact_prefix="build-fuzz/findings/$name/" \
+    "build-fuzz/corpus/$name" "tests/fuzz/corpus/$name" 2>"build-fuzz/$name.log" ||
+    { tail -n 40 "build-fuzz/$name.log"; exit 1; }
 done
 
 cmake -S . -B build -G Ninja "$werror" >/dev/null

@@ -1,58 +1,36 @@
-// Publishes a service, browses for its type and withdraws it again against
-// a real DNS-SD daemon; run-in-netns.sh provides a private one. Prints one
-// line per step and exits 0 when all went as expected, 1 otherwise.
-//
-//   dnssd_integration_test              the round trip
-//   dnssd_integration_test --latency N  N publish -> added timings, in ms
-//
-// DNSSD_IT_ADDR is the IPv4 address the service must be reported with.
+// dnssd_integration_test [--latency N]: publishes N services (default 1), browses for them and
+// withdraws them against the real daemon of run-in-netns.sh, which must report them at DNSSD_IT_ADDR.
+// Prints a line per check and the publish -> added times; exits 0 when all went as expected.
 #include <arpa/inet.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "CommonLib/TrystBrowser.h"
 #include "CommonLib/TrystPublisher.h"
-#include "platform/RunLoop.h"
 
 namespace steward {
 namespace {
 
-constexpr const char* kType = "_stewardtest._tcp";
-const std::int32_t kPort = htons(8080);
-
-double msSince(RunLoopClock::time_point start) {
-  return std::chrono::duration<double, std::milli>(RunLoopClock::now() - start).count();
-}
-
-std::string field(const DictionaryRef& info, const char* key) {
-  return textOf(info->objectForKey(key));
-}
-
-class Recorder : public TrystBrowserDelegate {
- public:
-  void trystBrowserAddedService(TrystBrowser&, const DictionaryRef& service) override {
-    added.push_back(service);
-  }
-  void trystBrowserRemovedService(TrystBrowser&, const DictionaryRef& service) override {
-    removed.push_back(service);
-  }
-  std::vector<DictionaryRef> added, removed;
+struct Recorder : TrystBrowserDelegate {
+  void trystBrowserAddedService(TrystBrowser&, const DictionaryRef& i) override { added.push_back(i); }
+  void trystBrowserRemovedService(TrystBrowser&, const DictionaryRef&) override { removed++; }
+  std::vector<DictionaryRef> added;
+  std::size_t removed = 0;
 };
 
-// Turns the run loop until `done` holds; false when the time ran out.
-bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto deadline = RunLoopClock::now() + limit;
+// Turns the run loop until `done` holds: the milliseconds that took, or -1 when the time ran out.
+double runUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
+  const auto start = RunLoopClock::now(), deadline = start + limit;
   while (!done()) {
-    if (RunLoopClock::now() >= deadline) return false;
+    if (RunLoopClock::now() >= deadline) return -1;
     RunLoop::current().runInMode(kRunLoopDefaultMode, deadline, true);
   }
-  return true;
+  return std::chrono::duration<double, std::milli>(RunLoopClock::now() - start).count();
 }
 
 bool check(bool ok, const std::string& what) {
@@ -60,63 +38,39 @@ bool check(bool ok, const std::string& what) {
   return ok;
 }
 
-int roundTrip(const std::string& address) {
-  const auto start = RunLoopClock::now();
+int roundTrip(std::size_t services, const std::string& address) {
+  const std::string type = "_stewardtest._tcp";
   auto recorder = std::make_shared<Recorder>();
-  auto browser = TrystBrowser::browserWithServiceType(makeString(kType), nullptr, 0);
+  auto browser = TrystBrowser::browserWithServiceType(makeString(type), nullptr, 0);
   browser->setDelegate(recorder);
-  auto publisher = TrystPublisher::publisherWithServiceName(makeString("kestrel-it"),
-                                                            makeString(kType), nullptr, kPort, 0);
-  TrystPublisher::savePublisherWithUniqueID(makeString("it"), publisher);
-
-  bool ok = check(browser->startSearching(), "startSearching");
-  ok = check(publisher->publish(), "publish") && ok;
-  if (!ok) return 1;
-  ok = runUntil([&] { return !recorder->added.empty(); }, std::chrono::seconds(10));
-  if (!check(ok, "added " + std::to_string(static_cast<int>(msSince(start))) + " ms after publishing"))
-    return 1;
-  const DictionaryRef& added = recorder->added[0];
-  ok = check(field(added, "ServiceName") == "kestrel-it", "name " + field(added, "ServiceName"));
-  ok = check(field(added, "IPv4Address") == address, "address " + field(added, "IPv4Address")) && ok;
-  ok = check(field(added, "Port") == std::to_string(kPort),
-             "port " + field(added, "Port") + " (network byte order of 8080)") && ok;
-  ok = check(field(added, "Type") == std::string(kType) + "." && field(added, "Domain") == "local.",
-             "type " + field(added, "Type") + " domain " + field(added, "Domain")) && ok;
-  ok = check(browser->resolvers().empty(), "resolvers cleaned up") && ok;
-
-  const auto withdrawn = RunLoopClock::now();
-  TrystPublisher::unPublishAll();
-  const bool removed = runUntil([&] { return !recorder->removed.empty(); }, std::chrono::seconds(5));
-  ok = check(removed, "removed " + std::to_string(static_cast<int>(msSince(withdrawn))) +
-                          " ms after withdrawing") && ok;
-  if (!recorder->removed.empty())
-    ok = check(field(recorder->removed[0], "ServiceName") == "kestrel-it", "removed name") && ok;
-  ok = check(recorder->added.size() == 1, "reported once") && ok;
-  browser->stopSearching();
-  TrystPublisher::releasePublishersWithUniqueID(makeString("it"));
-  return ok ? 0 : 1;
-}
-
-int latency(int rounds) {
-  auto recorder = std::make_shared<Recorder>();
-  auto browser = TrystBrowser::browserWithServiceType(makeString(kType), nullptr, 0);
-  browser->setDelegate(recorder);
-  if (!browser->startSearching()) return 1;
   std::vector<double> times;
-  for (int i = 0; i < rounds; ++i) {
-    auto publisher = TrystPublisher::publisherWithServiceName(
-        makeString("latency-" + std::to_string(i)), makeString(kType), nullptr, kPort, 0);
-    const std::size_t seen = recorder->added.size();
-    const auto start = RunLoopClock::now();
-    if (!publisher->publish() ||
-        !runUntil([&] { return recorder->added.size() > seen; }, std::chrono::seconds(10)))
-      return 1;
-    times.push_back(msSince(start));
+  if (!check(browser->startSearching(), "searching")) return 1;
+  while (times.size() < services) {
+    const std::string name = "kestrel-it-" + std::to_string(times.size());
+    auto publisher = TrystPublisher::publisherWithServiceName(makeString(name), makeString(type),
+                                                              nullptr, htons(8080), 0);
+    TrystPublisher::savePublisherWithUniqueID(makeString("it-" + name), publisher);
+    const auto seen = [&] { return recorder->added.size() == times.size() + 1; };
+    times.push_back(publisher->publish() ? runUntil(seen, std::chrono::seconds(10)) : -1);
+    if (!check(times.back() >= 0, name + " added")) return 1;
   }
+  bool ok = true;  // the port as the resolve reply carries it, in network byte order
+  for (auto [key, value] : {std::pair{"ServiceName", std::string("kestrel-it-0")},
+                            {"IPv4Address", address}, {"Port", std::to_string(htons(8080))},
+                            {"Type", type + "."}, {"Domain", std::string("local.")}}) {
+    const std::string got = textOf(recorder->added[0]->objectForKey(key));
+    ok = check(got == value, std::string(key) + " " + got) && ok;
+  }
+  ok = check(browser->resolvers().empty(), "resolvers cleaned up") && ok;
+  TrystPublisher::unPublishAll();
+  ok = check(runUntil([&] { return recorder->removed == services; }, std::chrono::seconds(5)) >= 0,
+             "all removed after withdrawing") && ok;
+  ok = check(recorder->added.size() == services, "each reported once") && ok;
+  TrystPublisher::releasePublishersWithUniqueID(makeString("it-"));
   std::sort(times.begin(), times.end());
-  std::printf("publish -> added: %d rounds, min %.1f ms, median %.1f ms, max %.1f ms\n", rounds,
-              times.front(), times[times.size() / 2], times.back());
-  return 0;
+  std::printf("publish -> added: %zu services, min %.1f ms, median %.1f ms, max %.1f ms\n",
+              services, times.front(), times[times.size() / 2], times.back());
+  return ok ? 0 : 1;
 }
 
 }  // namespace
@@ -124,8 +78,7 @@ int latency(int rounds) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  if (argc == 3 && std::strcmp(argv[1], "--latency") == 0)
-    return steward::latency(std::max(1, std::atoi(argv[2])));
   const char* address = std::getenv("DNSSD_IT_ADDR");
-  return steward::roundTrip(address ? address : "169.254.77.1");
+  return steward::roundTrip(argc == 3 ? std::max(1, std::atoi(argv[2])) : 1,
+                            address ? address : "169.254.77.1");
 }

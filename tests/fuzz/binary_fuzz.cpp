@@ -1,5 +1,6 @@
 // Arbitrary bytes as a binary property list: reading never crashes, and
-// whatever reads writes back and reads again to an equal tree.
+// whatever reads writes back, reads again to an equal tree and writes again
+// to the same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,13 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   for (Mutability m :
        {Mutability::kImmutable, Mutability::kMutableContainers}) {
-    std::string error, written;
+    std::string error, written, again;
     ValueRef tree = readBinaryPropertyList(bytes, m, &error);
     if (!tree) continue;
     if (!writeBinaryPropertyList(tree, &written, &error)) std::abort();
     ValueRef back =
         readBinaryPropertyList(written, Mutability::kImmutable, &error);
     if (!back || !isEqual(tree, back)) std::abort();
+    if (!writeBinaryPropertyList(back, &again, &error) || again != written)
+      std::abort();
   }
   return 0;
 }

@@ -1,5 +1,6 @@
-// Any bytes into the XML reader; whatever it accepts must write back and
-// read again as an equal tree.
+// Any bytes into the XML reader, whole and streamed in two pieces: both give
+// the same answer, and whatever reads writes back and reads again as an
+// equal tree.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -8,21 +9,32 @@
 
 #include "platform/XmlPropertyList.h"
 
+using namespace steward;
+
+static void check(bool ok, const std::string& what) {
+  if (ok) return;
+  std::fprintf(stderr, "%s\n", what.c_str());
+  std::abort();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace steward;
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  std::string error;
+  std::string error, streamError;
   ValueRef value = readXMLPropertyList(bytes, Mutability::kImmutable, &error);
+
+  XmlPropertyListReader reader(Mutability::kMutableContainers);
+  std::size_t cut = size == 0 ? 0 : data[0] % size;
+  ValueRef streamed;
+  if (reader.feed(bytes.substr(0, cut), &streamError) &&
+      reader.feed(bytes.substr(cut), &streamError))
+    streamed = reader.finish(&streamError);
+  check(!value == !streamed, "whole: " + error + "; in pieces: " + streamError);
   if (!value) return 0;
+  check(isEqual(value, streamed), "streaming changed the tree");
+
   std::string text;
-  if (!writeXMLPropertyList(value, &text, &error)) {
-    std::fprintf(stderr, "read but not written: %s\n", error.c_str());
-    std::abort();
-  }
+  check(writeXMLPropertyList(value, &text, &error), "read but not written: " + error);
   ValueRef again = readXMLPropertyList(text, Mutability::kMutableContainersAndLeaves, &error);
-  if (!again || !isEqual(value, again)) {
-    std::fprintf(stderr, "round trip differs: %s\n%s\n", error.c_str(), text.c_str());
-    std::abort();
-  }
+  check(again && isEqual(value, again), "round trip differs: " + error + "\n" + text);
   return 0;
 }
