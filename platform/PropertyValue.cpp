@@ -103,7 +103,7 @@ std::string dateText(double secondsSinceReference) {
 }
 
 // Deeper levels are described at this indentation.
-constexpr std::size_t kDeepestIndent = 512;
+constexpr std::size_t kDeepestIndent = 64;
 
 void appendIndent(std::size_t depth, std::string* out) {
   out->append(4 * std::min(depth, kDeepestIndent), ' ');

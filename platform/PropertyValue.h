@@ -111,7 +111,7 @@ std::string textOf(const ValueRef& value);
 
 // A readable, multi-line description of any tree, in the old text form of
 // property lists; dictionary keys are sorted, so equal trees describe alike.
-// Indentation stops growing 512 levels down, so the text of any tree costs
+// Indentation stops growing 64 levels down, so the text of any tree costs
 // time and space linear in the tree. Dates outside the years 0000 to 9999
 // are shown by their seconds since the reference date.
 std::string describe(const ValueRef& value);
