@@ -382,13 +382,14 @@ class Writer {
   std::uint64_t addLeaf(Map* map, Key key, const Value* value);
   void emit(const Object& object, unsigned refSize, std::string* out) const;
   static Weight leafWeight(const Value& value) {
-    Weight w;
-    w.add(1, value.kind() == ValueKind::kString
-                 ? static_cast<const String&>(value).str().size()
-             : value.kind() == ValueKind::kData
-                 ? static_cast<const Data&>(value).bytes().size()
-                 : 0);
-    return w;
+    switch (value.kind()) {
+      case ValueKind::kString:
+        return {1, static_cast<const String&>(value).str().size()};
+      case ValueKind::kData:
+        return {1, static_cast<const Data&>(value).bytes().size()};
+      default:
+        return {1, 0};
+    }
   }
   static void emitCount(unsigned kind, std::uint64_t n, std::string* out);
 

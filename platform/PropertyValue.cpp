@@ -216,16 +216,19 @@ bool isLastReferenceToContainer(const ValueRef& value) {
 
 // Takes the containers that only `members` keep alive out of them, and
 // frees them in a loop where a freed container adds its own to the list;
-// inside that loop it only adds them.
+// inside that loop it only adds them. Members that are leaves or shared
+// are left to the caller, and cost no look at the thread's list.
 template <class Members, class ValueOf>
 void releaseMembers(Members& members, ValueOf valueOf) {
   std::vector<ValueRef> local;
-  std::vector<ValueRef>* pending = tPendingRelease ? tPendingRelease : &local;
+  std::vector<ValueRef>* pending = nullptr;
   for (auto& member : members) {
     ValueRef& value = valueOf(member);
-    if (isLastReferenceToContainer(value)) pending->push_back(std::move(value));
+    if (!isLastReferenceToContainer(value)) continue;
+    if (!pending) pending = tPendingRelease ? tPendingRelease : &local;
+    pending->push_back(std::move(value));
   }
-  if (pending != &local || local.empty()) return;
+  if (pending != &local) return;
   tPendingRelease = &local;
   while (!local.empty()) {
     ValueRef last = std::move(local.back());
