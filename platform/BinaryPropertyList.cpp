@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ReadBudget.h"
 #include "platform/TextEncoding.h"
 
 namespace steward {
@@ -50,10 +51,7 @@ class Reader {
       : data_(reinterpret_cast<const unsigned char*>(bytes.data())),
         size_(bytes.size()),
         mutability_(mutability),
-        // The size of the tree as every walker of it sees it, a shared
-        // object counting once per reference: objects that refer to each
-        // other many times cannot describe a tree much larger than the file.
-        budget_(4 * static_cast<std::uint64_t>(bytes.size()) + (1u << 20)) {}
+        budget_(bytes.size()) {}
 
   ValueRef read(std::string* error);
 
@@ -70,6 +68,10 @@ class Reader {
   ValueRef object(std::uint64_t ref, int depth);
   ValueRef leaf(unsigned marker, std::uint64_t pos);
   ValueRef container(unsigned marker, std::uint64_t pos, int depth);
+  bool spend(std::uint64_t objects, std::uint64_t bytes) {
+    const char* reason;
+    return budget_.spend(objects, bytes, &reason) || failed(reason);
+  }
   // The count of a data, string or container object: the low nibble, or
   // for 0xF an integer object following the marker. Advances *pos.
   bool count(unsigned marker, std::uint64_t* pos, std::uint64_t* n);
@@ -88,18 +90,24 @@ class Reader {
   const unsigned char* data_;
   std::uint64_t size_;
   Mutability mutability_;
-  std::uint64_t budget_;
-  std::uint64_t spent_ = 0;
+  ReadBudget budget_;
   std::string error_;
+  int height_ = 0;  // of the object last returned: its levels of containers
 
   unsigned offsetSize_ = 0;
   unsigned refSize_ = 0;
   std::uint64_t objectCount_ = 0;
   std::uint64_t topObject_ = 0;
   std::uint64_t tableOffset_ = 0;
-  std::vector<ValueRef> decoded_;       // shareable results, by object
-  std::vector<std::uint64_t> weights_;  // their sizes as trees
-  std::vector<std::uint8_t> onPath_;    // containers being decoded
+  // What a shared object costs each place that takes it.
+  struct Weight {
+    std::uint64_t objects;
+    std::uint64_t bytes;
+    int height;
+  };
+  std::vector<ValueRef> decoded_;     // shareable results, by object
+  std::vector<Weight> weights_;       // theirs
+  std::vector<std::uint8_t> onPath_;  // containers being decoded
 };
 
 ValueRef Reader::read(std::string* error) {
@@ -137,15 +145,19 @@ bool Reader::readTrailer() {
   return true;
 }
 
+// Every placement of an object is charged to the budget and checked for
+// depth, a shared one too: the tree as built is what must stay bounded.
 ValueRef Reader::object(std::uint64_t ref, int depth) {
   if (ref >= objectCount_) return fail("object reference out of range");
-  const std::uint64_t weight = decoded_[ref] ? weights_[ref] : 1;
-  if (budget_ - spent_ < weight)
-    return fail("binary property list expands too much");
-  spent_ += weight;
-  if (decoded_[ref]) return decoded_[ref];
+  if (decoded_[ref]) {
+    const Weight& w = weights_[ref];
+    if (depth + w.height > kMaxBinaryDepth)
+      return fail("property list nested too deeply");
+    if (!spend(w.objects, w.bytes)) return nullptr;
+    height_ = w.height;
+    return decoded_[ref];
+  }
   if (onPath_[ref]) return fail("binary property list refers to itself");
-  const std::uint64_t spentBefore = spent_ - 1;
   std::uint64_t offset =
       bigEndian(data_ + tableOffset_ + ref * offsetSize_, offsetSize_);
   if (offset < kHeaderSize || offset >= tableOffset_)
@@ -155,21 +167,33 @@ ValueRef Reader::object(std::uint64_t ref, int depth) {
   if (kind == kArray || kind == kDict) {
     if (depth >= kMaxBinaryDepth)
       return fail("property list nested too deeply");
+    const std::uint64_t objectsBefore = budget_.objectsSpent();
+    const std::uint64_t bytesBefore = budget_.bytesSpent();
+    if (!spend(1, 0)) return nullptr;
     onPath_[ref] = 1;
     ValueRef value = container(marker, offset + 1, depth);
     onPath_[ref] = 0;
     if (value && mutability_ == Mutability::kImmutable) {
       decoded_[ref] = value;
-      weights_[ref] = spent_ - spentBefore;
+      weights_[ref] = {budget_.objectsSpent() - objectsBefore,
+                       budget_.bytesSpent() - bytesBefore, height_};
     }
     return value;
   }
   ValueRef value = leaf(marker, offset + 1);
+  if (!value) return nullptr;
+  std::uint64_t bytes = 0;
+  if (value->kind() == ValueKind::kString)
+    bytes = static_cast<const String&>(*value).str().size();
+  else if (value->kind() == ValueKind::kData)
+    bytes = static_cast<const Data&>(*value).bytes().size();
+  if (!spend(1, bytes)) return nullptr;
+  height_ = 0;
   bool mutableLeaf =
       (kind == kASCII || kind == kUTF16 || kind == kData) && !sharesLeaves();
-  if (value && !mutableLeaf) {
+  if (!mutableLeaf) {
     decoded_[ref] = value;
-    weights_[ref] = 1;
+    weights_[ref] = {1, bytes, 0};
   }
   return value;
 }
@@ -269,12 +293,15 @@ ValueRef Reader::container(unsigned marker, std::uint64_t pos, int depth) {
   std::vector<ValueRef> values;
   values.reserve(n);
   const std::uint64_t valuesPos = pos + (isDict ? n * refSize_ : 0);
+  int height = 1;
   for (std::uint64_t i = 0; i < n; ++i) {
     ValueRef v = object(refAt(valuesPos + i * refSize_), depth + 1);
     if (!v) return nullptr;
+    height = std::max(height, height_ + 1);
     values.push_back(std::move(v));
   }
   if (!isDict) {
+    height_ = height;
     if (isMutable) return std::make_shared<MutableArray>(std::move(values));
     return std::make_shared<Array>(std::move(values));
   }
@@ -298,6 +325,7 @@ ValueRef Reader::container(unsigned marker, std::uint64_t pos, int depth) {
   }
   // Which of two values for one key was meant cannot be known.
   if (dict->count() != n) return fail("duplicate dictionary key");
+  height_ = height;
   return dict;
 }
 
@@ -327,11 +355,22 @@ class Writer {
     std::string_view key;
     std::vector<std::uint64_t> refs;  // containers: keys, then values
   };
+  // A value's cost to the reader's bound, as every place it takes counts.
+  struct Weight {
+    std::uint64_t objects = 0;
+    std::uint64_t bytes = 0;
+    void add(std::uint64_t moreObjects, std::uint64_t moreBytes) {
+      constexpr std::uint64_t kCap = std::uint64_t{1} << 62;  // no overflow
+      objects = std::min(objects + moreObjects, kCap);
+      bytes = std::min(bytes + moreBytes, kCap);
+    }
+  };
   struct Frame {
     const Value* container;
     std::uint64_t index;
     std::size_t next;
     std::uint64_t childHeight;  // of the tallest container below so far
+    Weight weight;
   };
 
   bool flatten(const Value& root);
@@ -342,11 +381,23 @@ class Writer {
   template <class Map, class Key>
   std::uint64_t addLeaf(Map* map, Key key, const Value* value);
   void emit(const Object& object, unsigned refSize, std::string* out) const;
+  static Weight leafWeight(const Value& value) {
+    switch (value.kind()) {
+      case ValueKind::kString:
+        return {1, static_cast<const String&>(value).str().size()};
+      case ValueKind::kData:
+        return {1, static_cast<const Data&>(value).bytes().size()};
+      default:
+        return {1, 0};
+    }
+  }
   static void emitCount(unsigned kind, std::uint64_t n, std::string* out);
 
   std::vector<Object> objects_;
   std::vector<std::uint8_t> onPath_;    // containers being visited
   std::vector<std::uint64_t> heights_;  // of finished containers
+  std::vector<Weight> weights_;         // theirs
+  Weight rootWeight_;
   std::unordered_map<const Value*, std::uint64_t> containers_;
   std::unordered_map<std::string_view, std::uint64_t> strings_;
   std::unordered_map<std::string_view, std::uint64_t> datas_;
@@ -390,6 +441,7 @@ bool Writer::add(const Value* value, std::uint64_t* index, bool* isNew) {
       objects_.push_back({value, {}, {}});
       onPath_.resize(objects_.size());
       heights_.resize(objects_.size());
+      weights_.resize(objects_.size());
       onPath_[*index] = 1;
       *isNew = true;
       return true;
@@ -418,6 +470,9 @@ bool Writer::add(const Value* value, std::uint64_t* index, bool* isNew) {
       *index = addLeaf(&datas_, static_cast<const Data*>(value)->view(), value);
       return true;
     case ValueKind::kDate:
+      // The reader refuses these; so does the writer, then.
+      if (!std::isfinite(static_cast<const Date*>(value)->secondsSinceReference()))
+        return failed("date is not a finite number");
       *index =
           addLeaf(&dates_,
                   std::bit_cast<std::uint64_t>(
@@ -438,7 +493,8 @@ bool Writer::flatten(const Value& root) {
   bool isNew;
   if (!add(&root, &index, &isNew)) return false;
   std::vector<Frame> stack;
-  if (isNew) stack.push_back({&root, index, 0, 0});
+  if (isNew) stack.push_back({&root, index, 0, 0, {}});
+  rootWeight_ = leafWeight(root);
   while (!stack.empty()) {
     Frame& frame = stack.back();
     const Value* child = nullptr;
@@ -464,10 +520,15 @@ bool Writer::flatten(const Value& root) {
       if (height > kMaxBinaryDepth)
         return failed("property list nested too deeply");
       heights_[frame.index] = height;
+      frame.weight.add(1, 0);
+      weights_[frame.index] = frame.weight;
+      rootWeight_ = frame.weight;  // the last container finished is the root
       onPath_[frame.index] = 0;
       stack.pop_back();
-      if (!stack.empty())
+      if (!stack.empty()) {
         stack.back().childHeight = std::max(stack.back().childHeight, height);
+        stack.back().weight.add(rootWeight_.objects, rootWeight_.bytes);
+      }
       continue;
     }
     ++frame.next;
@@ -477,15 +538,20 @@ bool Writer::flatten(const Value& root) {
       const std::uint64_t keyIndex =
           addString(key, nullptr);  // may grow objects_
       objects_[frame.index].refs.push_back(keyIndex);
+      frame.weight.add(1, key.size());
       continue;
     }
     if (!add(child, &index, &isNew)) return false;
     objects_[frame.index].refs.push_back(index);
     if (isNew) {
-      stack.push_back({child, index, 0, 0});  // invalidates `frame`
+      stack.push_back({child, index, 0, 0, {}});  // invalidates `frame`
     } else if (child->kind() == ValueKind::kArray ||
                child->kind() == ValueKind::kDictionary) {
       frame.childHeight = std::max(frame.childHeight, heights_[index]);
+      frame.weight.add(weights_[index].objects, weights_[index].bytes);
+    } else {
+      const Weight w = leafWeight(*child);
+      frame.weight.add(w.objects, w.bytes);
     }
   }
   return true;
@@ -591,6 +657,14 @@ bool Writer::write(const ValueRef& root, std::string* out, std::string* error) {
   putBigEndian(objects_.size(), 8, &bytes);
   putBigEndian(0, 8, &bytes);  // the root is always the first object
   putBigEndian(tableOffset, 8, &bytes);
+  // Containers written once and placed often can make a file its reader
+  // refuses to expand.
+  const char* reason;
+  ReadBudget budget(bytes.size());
+  if (!budget.spend(rootWeight_.objects, rootWeight_.bytes, &reason)) {
+    if (error) *error = reason;
+    return false;
+  }
   *out = std::move(bytes);
   return true;
 }

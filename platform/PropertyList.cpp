@@ -5,8 +5,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "platform/BinaryPropertyList.h"
+#include "platform/ReadBudget.h"
 #include "platform/TextPropertyList.h"
 #include "platform/XmlPropertyList.h"
 
@@ -120,6 +122,40 @@ ValueRef propertyListFromFile(const std::string& path, Mutability mutability,
   if (root && format) *format = detected;
   if (!root && error) *error = path + ": " + reason;
   return root;
+}
+
+bool fitsReadBound(const ValueRef& root, std::uint64_t inputBytes) {
+  ReadBudget budget(inputBytes);
+  const char* reason;
+  std::vector<const Value*> stack;
+  if (root) stack.push_back(root.get());
+  while (!stack.empty()) {
+    const Value& value = *stack.back();
+    stack.pop_back();
+    std::uint64_t bytes = 0;
+    switch (value.kind()) {
+      case ValueKind::kString:
+        bytes = static_cast<const String&>(value).str().size();
+        break;
+      case ValueKind::kData:
+        bytes = static_cast<const Data&>(value).bytes().size();
+        break;
+      case ValueKind::kArray:
+        for (const auto& v : static_cast<const Array&>(value).objects())
+          stack.push_back(v.get());
+        break;
+      case ValueKind::kDictionary:
+        for (const auto& e : static_cast<const Dictionary&>(value).entries()) {
+          if (!budget.spend(1, e.key.size(), &reason)) return false;
+          stack.push_back(e.value.get());
+        }
+        break;
+      default:
+        break;
+    }
+    if (!budget.spend(1, bytes, &reason)) return false;
+  }
+  return true;
 }
 
 bool propertyListToData(const ValueRef& root, PropertyListFormat format,

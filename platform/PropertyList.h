@@ -3,12 +3,36 @@
 // in *error, and nothing is guessed.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "platform/PropertyValue.h"
 
 namespace steward {
+
+// What a read may build from n bytes of input, counting each value once
+// per place it takes in the tree (an object shared by k places counts k
+// times, as anyone walking the tree meets it k times) and each dictionary
+// key as a value: at most readObjectLimit(n) values, holding at most
+// readByteLimit(n) bytes of strings, keys and data. Every reader refuses,
+// with a one-line reason, input that would build more, so no small input
+// becomes a large tree; every writer refuses a tree its reader would refuse.
+inline constexpr std::uint64_t kReadValuesPerInputByte = 2;
+inline constexpr std::uint64_t kReadValueFloor = 4096;
+inline constexpr std::uint64_t kReadTextBytesPerInputByte = 8;
+inline constexpr std::uint64_t kReadTextByteFloor = 1 << 20;
+constexpr std::uint64_t readObjectLimit(std::uint64_t inputBytes) {
+  return kReadValuesPerInputByte * inputBytes + kReadValueFloor;
+}
+constexpr std::uint64_t readByteLimit(std::uint64_t inputBytes) {
+  return kReadTextBytesPerInputByte * inputBytes + kReadTextByteFloor;
+}
+
+// Whether a tree lies within the read bound for `inputBytes` bytes: the
+// check a fuzzer makes of every reader's result. Stops counting early, so
+// it costs at most the bound.
+bool fitsReadBound(const ValueRef& root, std::uint64_t inputBytes);
 
 enum class PropertyListFormat {
   kXML,

@@ -1,11 +1,19 @@
 #include "platform/PropertyValue.h"
 
+#include <sys/random.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <stdexcept>
+
+#include "platform/CivilTime.h"
 
 namespace steward {
 
@@ -82,63 +90,33 @@ void describeString(const std::string& s, std::string* out) {
 }
 
 std::string dateText(double secondsSinceReference) {
-  double unix = secondsSinceReference + Date::kUnixEpochOffset;
-  std::time_t whole = static_cast<std::time_t>(std::floor(unix));
-  std::tm tm{};
-  gmtime_r(&whole, &tm);
-  char buffer[64];
-  std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &tm);
+  CivilTime t;
+  if (!civilTimeOf(secondsSinceReference, &t))
+    return realText(secondsSinceReference) + " seconds after 2001-01-01 00:00:00 +0000";
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02u:%02u:%02u", t.year,
+                t.month, t.day, t.hour, t.minute, t.second);
   std::string text = buffer;
-  double fraction = unix - std::floor(unix);
-  if (fraction > 0) {
-    std::string f = realText(fraction);  // "0.25"
-    text += f.substr(1);
-  }
+  double fraction = secondsSinceReference - std::floor(secondsSinceReference);
+  if (fraction > 0) text += realText(fraction).substr(1);  // "0.25" -> ".25"
   return text + " +0000";
 }
 
-void describeInto(const ValueRef& value, int depth, std::string* out) {
+// Deeper levels are described at this indentation.
+constexpr std::size_t kDeepestIndent = 64;
+
+void appendIndent(std::size_t depth, std::string* out) {
+  out->append(4 * std::min(depth, kDeepestIndent), ' ');
+}
+
+void describeLeaf(const Value& value, std::string* out) {
   static const char kHex[] = "0123456789abcdef";
-  std::string indent(4 * (depth + 1), ' ');
-  std::string closing(4 * depth, ' ');
-  if (!value) {
-    out->append("(null)");
-    return;
-  }
-  switch (value->kind()) {
-    case ValueKind::kDictionary: {
-      const auto& dict = static_cast<const Dictionary&>(*value);
-      std::vector<const Dictionary::Entry*> sorted;
-      for (const auto& e : dict.entries()) sorted.push_back(&e);
-      std::sort(sorted.begin(), sorted.end(),
-                [](auto* a, auto* b) { return a->key < b->key; });
-      out->append("{\n");
-      for (const auto* e : sorted) {
-        out->append(indent);
-        describeString(e->key, out);
-        out->append(" = ");
-        describeInto(e->value, depth + 1, out);
-        out->append(";\n");
-      }
-      out->append(closing).push_back('}');
-      break;
-    }
-    case ValueKind::kArray: {
-      const auto& objects = static_cast<const Array&>(*value).objects();
-      out->append("(\n");
-      for (std::size_t i = 0; i < objects.size(); ++i) {
-        out->append(indent);
-        describeInto(objects[i], depth + 1, out);
-        out->append(i + 1 < objects.size() ? ",\n" : "\n");
-      }
-      out->append(closing).push_back(')');
-      break;
-    }
+  switch (value.kind()) {
     case ValueKind::kString:
-      describeString(static_cast<const String&>(*value).str(), out);
+      describeString(static_cast<const String&>(value).str(), out);
       break;
     case ValueKind::kData: {
-      const auto& bytes = static_cast<const Data&>(*value).bytes();
+      const auto& bytes = static_cast<const Data&>(value).bytes();
       out->push_back('<');
       for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (i > 0 && i % 4 == 0) out->push_back(' ');
@@ -150,20 +128,163 @@ void describeInto(const ValueRef& value, int depth, std::string* out) {
     }
     case ValueKind::kDate:
       out->push_back('"');
-      out->append(dateText(static_cast<const Date&>(*value).secondsSinceReference()));
+      out->append(dateText(static_cast<const Date&>(value).secondsSinceReference()));
       out->push_back('"');
       break;
     case ValueKind::kForeign:
       out->push_back('<');
-      out->append(static_cast<const ForeignValue&>(*value).description());
+      out->append(static_cast<const ForeignValue&>(value).description());
       out->push_back('>');
       break;
     case ValueKind::kInteger:
-    case ValueKind::kReal:
-    case ValueKind::kBoolean:
-      out->append(textOf(value));
+      out->append(std::to_string(static_cast<const Integer&>(value).value()));
       break;
+    case ValueKind::kReal:
+      out->append(realText(static_cast<const Real&>(value).value()));
+      break;
+    case ValueKind::kBoolean:
+      out->push_back(static_cast<const Boolean&>(value).value() ? '1' : '0');
+      break;
+    case ValueKind::kArray:
+    case ValueKind::kDictionary:
+      break;  // describeInto's
   }
+}
+
+// Depth first with an explicit stack, so no tree exhausts the call stack.
+void describeInto(const Value& root, std::string* out) {
+  struct Frame {
+    const Value* container;
+    std::vector<const Dictionary::Entry*> sorted;  // dictionaries only
+    std::size_t next;
+    std::size_t count;
+    std::size_t depth;
+  };
+  std::vector<Frame> stack;
+  auto open = [&](const Value& value, std::size_t depth) {
+    if (value.kind() == ValueKind::kDictionary) {
+      Frame frame{&value, {}, 0, 0, depth};
+      for (const auto& e : static_cast<const Dictionary&>(value).entries())
+        frame.sorted.push_back(&e);
+      std::sort(frame.sorted.begin(), frame.sorted.end(),
+                [](auto* a, auto* b) { return a->key < b->key; });
+      frame.count = frame.sorted.size();
+      out->append("{\n");
+      stack.push_back(std::move(frame));
+    } else if (value.kind() == ValueKind::kArray) {
+      out->append("(\n");
+      stack.push_back({&value, {}, 0, static_cast<const Array&>(value).count(), depth});
+    } else {
+      describeLeaf(value, out);
+    }
+  };
+  open(root, 0);
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    const bool isDictionary = frame.container->kind() == ValueKind::kDictionary;
+    if (frame.next > 0)
+      out->append(isDictionary ? ";\n" : frame.next < frame.count ? ",\n" : "\n");
+    if (frame.next == frame.count) {
+      appendIndent(frame.depth, out);
+      out->push_back(isDictionary ? '}' : ')');
+      stack.pop_back();
+      continue;
+    }
+    appendIndent(frame.depth + 1, out);
+    const Value* member;
+    if (isDictionary) {
+      const Dictionary::Entry* entry = frame.sorted[frame.next];
+      describeString(entry->key, out);
+      out->append(" = ");
+      member = entry->value.get();
+    } else {
+      member = static_cast<const Array*>(frame.container)->objects()[frame.next].get();
+    }
+    ++frame.next;
+    open(*member, frame.depth + 1);  // may move `frame`
+  }
+}
+
+// Containers being freed by the loop in releaseMembers on this thread.
+thread_local std::vector<ValueRef>* tPendingRelease = nullptr;
+
+bool isLastReferenceToContainer(const ValueRef& value) {
+  return value && value.use_count() == 1 &&
+         (value->kind() == ValueKind::kArray ||
+          value->kind() == ValueKind::kDictionary);
+}
+
+// Takes the containers that only `members` keep alive out of them, and
+// frees them in a loop where a freed container adds its own to the list;
+// inside that loop it only adds them. Members that are leaves or shared
+// are left to the caller, and cost no look at the thread's list.
+template <class Members, class ValueOf>
+void releaseMembers(Members& members, ValueOf valueOf) {
+  std::vector<ValueRef> local;
+  std::vector<ValueRef>* pending = nullptr;
+  for (auto& member : members) {
+    ValueRef& value = valueOf(member);
+    if (!isLastReferenceToContainer(value)) continue;
+    if (!pending) pending = tPendingRelease ? tPendingRelease : &local;
+    pending->push_back(std::move(value));
+  }
+  if (pending != &local) return;
+  tPendingRelease = &local;
+  while (!local.empty()) {
+    ValueRef last = std::move(local.back());
+    local.pop_back();
+    last.reset();
+  }
+  tPendingRelease = nullptr;
+}
+
+void sipRound(std::uint64_t v[4]) {
+  v[0] += v[1]; v[1] = std::rotl(v[1], 13); v[1] ^= v[0]; v[0] = std::rotl(v[0], 32);
+  v[2] += v[3]; v[3] = std::rotl(v[3], 16); v[3] ^= v[2];
+  v[0] += v[3]; v[3] = std::rotl(v[3], 21); v[3] ^= v[0];
+  v[2] += v[1]; v[1] = std::rotl(v[1], 17); v[1] ^= v[2]; v[2] = std::rotl(v[2], 32);
+}
+
+// SipHash-1-3 of the key under a 128-bit key.
+std::uint64_t sipHash13(std::string_view data, std::uint64_t k0, std::uint64_t k1) {
+  std::uint64_t v[4] = {k0 ^ 0x736f6d6570736575ull, k1 ^ 0x646f72616e646f6dull,
+                        k0 ^ 0x6c7967656e657261ull, k1 ^ 0x7465646279746573ull};
+  const std::size_t whole = data.size() / 8 * 8;
+  for (std::size_t i = 0; i < whole; i += 8) {
+    std::uint64_t m;
+    std::memcpy(&m, data.data() + i, 8);
+    v[3] ^= m;
+    sipRound(v);
+    v[0] ^= m;
+  }
+  std::uint64_t last = static_cast<std::uint64_t>(data.size()) << 56;
+  for (std::size_t i = whole; i < data.size(); ++i)
+    last |= static_cast<std::uint64_t>(static_cast<unsigned char>(data[i])) << (8 * (i - whole));
+  v[3] ^= last;
+  sipRound(v);
+  v[0] ^= last;
+  v[2] ^= 0xff;
+  for (int i = 0; i < 3; ++i) sipRound(v);
+  return v[0] ^ v[1] ^ v[2] ^ v[3];
+}
+
+struct HashSeed {
+  std::uint64_t k0, k1;
+};
+
+// Drawn once, at first use, from the kernel; when that fails, from what
+// differs between runs anyway (time, addresses, process id).
+HashSeed drawSeed() {
+  HashSeed seed{};
+  if (::getrandom(&seed, sizeof seed, 0) == static_cast<ssize_t>(sizeof seed)) return seed;
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  seed.k0 = static_cast<std::uint64_t>(now.tv_nsec) ^
+            (static_cast<std::uint64_t>(now.tv_sec) << 32) ^
+            reinterpret_cast<std::uintptr_t>(&seed);
+  seed.k1 = static_cast<std::uint64_t>(::getpid()) * 0x9e3779b97f4a7c15ull ^
+            reinterpret_cast<std::uintptr_t>(&drawSeed);
+  return seed;
 }
 
 }  // namespace
@@ -178,11 +299,6 @@ std::string textOf(const ValueRef& value) {
   if (!value) return "(null)";
   switch (value->kind()) {
     case ValueKind::kString: return static_cast<const String&>(*value).str();
-    case ValueKind::kInteger:
-      return std::to_string(static_cast<const Integer&>(*value).value());
-    case ValueKind::kReal: return realText(static_cast<const Real&>(*value).value());
-    case ValueKind::kBoolean:
-      return static_cast<const Boolean&>(*value).value() ? "1" : "0";
     case ValueKind::kDate:
       return dateText(static_cast<const Date&>(*value).secondsSinceReference());
     default: return describe(value);
@@ -191,8 +307,16 @@ std::string textOf(const ValueRef& value) {
 
 std::string describe(const ValueRef& value) {
   std::string out;
-  describeInto(value, 0, &out);
+  if (value)
+    describeInto(*value, &out);
+  else
+    out = "(null)";
   return out;
+}
+
+std::size_t dictionaryKeyHash(std::string_view key) {
+  static const HashSeed seed = drawSeed();
+  return static_cast<std::size_t>(sipHash13(key, seed.k0, seed.k1));
 }
 
 // String
@@ -264,6 +388,10 @@ ValueRef ForeignValue::copy() const {
 Array::Array(std::vector<ValueRef> objects) : objects_(std::move(objects)) {
   for (const auto& o : objects_)
     if (!o) throw std::invalid_argument("attempt to insert nil object");
+}
+
+Array::~Array() {
+  releaseMembers(objects_, [](ValueRef& v) -> ValueRef& { return v; });
 }
 
 bool Array::isEqual(const Value& other) const {
@@ -340,6 +468,10 @@ Dictionary::Dictionary(std::vector<Entry> entries) {
   }
 }
 
+Dictionary::~Dictionary() {
+  releaseMembers(entries_, [](Entry& e) -> ValueRef& { return e.value; });
+}
+
 bool Dictionary::isEqual(const Value& other) const {
   if (other.kind() != ValueKind::kDictionary) return false;
   const auto& theirs = static_cast<const Dictionary&>(other);
@@ -381,7 +513,7 @@ std::vector<ValueRef> Dictionary::allValues() const {
 
 std::ptrdiff_t Dictionary::find(std::string_view key) const {
   if (index_) {
-    auto it = index_->find(std::string(key));
+    auto it = index_->find(key);
     return it == index_->end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
   }
   for (std::size_t i = 0; i < entries_.size(); ++i)
@@ -393,7 +525,7 @@ void Dictionary::append(std::string key, ValueRef value) {
   if (index_) {
     index_->emplace(key, entries_.size());
   } else if (entries_.size() + 1 > kIndexThreshold) {
-    index_ = std::make_unique<std::unordered_map<std::string, std::size_t>>();
+    index_ = std::make_unique<decltype(index_)::element_type>();
     index_->reserve(entries_.size() * 2);
     for (std::size_t i = 0; i < entries_.size(); ++i)
       index_->emplace(entries_[i].key, i);

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -110,7 +111,14 @@ std::string textOf(const ValueRef& value);
 
 // A readable, multi-line description of any tree, in the old text form of
 // property lists; dictionary keys are sorted, so equal trees describe alike.
+// Indentation stops growing 64 levels down, so the text of any tree costs
+// time and space linear in the tree. Dates outside the years 0000 to 9999
+// are shown by their seconds since the reference date.
 std::string describe(const ValueRef& value);
+
+// The hash of dictionary keys in a dictionary's index, keyed by a random
+// seed drawn once per process: keys cannot be chosen to collide.
+std::size_t dictionaryKeyHash(std::string_view key);
 
 class String : public Value {
  public:
@@ -236,10 +244,13 @@ class Date final : public Value {
   double seconds_;
 };
 
+// A container dropping its last reference frees the containers below it
+// one after the other, not by recursion, however deep the tree.
 class Array : public Value {
  public:
   Array() = default;
   explicit Array(std::vector<ValueRef> objects);
+  ~Array() override;
 
   ValueKind kind() const override { return ValueKind::kArray; }
   bool isEqual(const Value& other) const override;
@@ -286,6 +297,7 @@ class Dictionary : public Value {
   Dictionary() = default;
   // A later entry of a repeated key replaces the earlier one's value.
   explicit Dictionary(std::vector<Entry> entries);
+  ~Dictionary() override;
 
   ValueKind kind() const override { return ValueKind::kDictionary; }
   bool isEqual(const Value& other) const override;
@@ -309,8 +321,16 @@ class Dictionary : public Value {
   std::vector<Entry> entries_;
 
  private:
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view key) const {
+      return dictionaryKeyHash(key);
+    }
+  };
   // Built once a dictionary grows past a few keys; small ones scan.
-  std::unique_ptr<std::unordered_map<std::string, std::size_t>> index_;
+  std::unique_ptr<
+      std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>>>
+      index_;
 };
 
 class MutableDictionary final : public Dictionary {

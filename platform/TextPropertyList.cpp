@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ReadBudget.h"
 #include "platform/TextEncoding.h"
 
 namespace steward {
@@ -31,8 +32,8 @@ int hexValue(char c) {
 
 class Parser {
  public:
-  Parser(std::string_view text, Mutability mutability)
-      : text_(text), mutability_(mutability) {}
+  Parser(std::string_view text, std::size_t inputSize, Mutability mutability)
+      : text_(text), mutability_(mutability), budget_(inputSize) {}
 
   ValueRef parse(std::string* error);
 
@@ -57,14 +58,22 @@ class Parser {
   bool quoted(std::string* out);
   bool escape(std::string* out);
   bool hexUnit(char32_t* unit);
-  ValueRef makeString(std::string text) const;
-  ValueRef makeDictionary(std::vector<Dictionary::Entry> entries) const;
+  // Charges values to the budget; false, having failed, past it.
+  bool spend(std::uint64_t objects, std::uint64_t bytes);
+  ValueRef makeString(std::string text);
+  ValueRef makeDictionary(std::vector<Dictionary::Entry> entries);
 
   std::string_view text_;
   Mutability mutability_;
+  ReadBudget budget_;
   std::size_t pos_ = 0;
   std::string error_;
 };
+
+bool Parser::spend(std::uint64_t objects, std::uint64_t bytes) {
+  const char* reason;
+  return budget_.spend(objects, bytes, &reason) || failed(reason);
+}
 
 std::nullptr_t Parser::fail(const std::string& reason) {
   if (error_.empty()) {
@@ -170,7 +179,9 @@ ValueRef Parser::stringsFile() {
       return nullptr;
     }
     if (!expect(';', "';' after the value")) return nullptr;
-    entries.push_back({std::move(key), makeString(std::move(text))});
+    ValueRef value = makeString(std::move(text));
+    if (!value) return nullptr;
+    entries.push_back({std::move(key), std::move(value)});
   }
   return makeDictionary(std::move(entries));
 }
@@ -193,6 +204,7 @@ ValueRef Parser::array(int depth) {
     }
   }
   ++pos_;  // ')'
+  if (!spend(1, 0)) return nullptr;
   if (mutability_ == Mutability::kImmutable)
     return std::make_shared<Array>(std::move(items));
   return std::make_shared<MutableArray>(std::move(items));
@@ -218,6 +230,7 @@ ValueRef Parser::data() {
   }
   if (high >= 0) return fail("odd number of hex digits in data");
   ++pos_;  // '>'
+  if (!spend(1, bytes.size())) return nullptr;
   if (mutability_ == Mutability::kMutableContainersAndLeaves)
     return std::make_shared<MutableData>(std::string_view(bytes));
   return std::make_shared<Data>(std::string_view(bytes));
@@ -321,13 +334,17 @@ bool Parser::escape(std::string* out) {
   return true;
 }
 
-ValueRef Parser::makeString(std::string text) const {
+ValueRef Parser::makeString(std::string text) {
+  if (!spend(1, text.size())) return nullptr;
   if (mutability_ == Mutability::kMutableContainersAndLeaves)
     return std::make_shared<MutableString>(std::move(text));
   return std::make_shared<String>(std::move(text));
 }
 
-ValueRef Parser::makeDictionary(std::vector<Dictionary::Entry> entries) const {
+ValueRef Parser::makeDictionary(std::vector<Dictionary::Entry> entries) {
+  std::uint64_t keyBytes = 0;
+  for (const auto& e : entries) keyBytes += e.key.size();
+  if (!spend(1 + entries.size(), keyBytes)) return nullptr;
   if (mutability_ == Mutability::kImmutable)
     return std::make_shared<Dictionary>(std::move(entries));
   auto dict = makeMutableDictionary();
@@ -344,6 +361,7 @@ ValueRef readOpenStepPropertyList(std::string_view text, Mutability mutability,
     if (error) *error = reason;
     return nullptr;
   };
+  const std::size_t inputSize = text.size();
   std::string converted;
   if (text.starts_with("\xEF\xBB\xBF")) {
     text.remove_prefix(3);
@@ -353,7 +371,7 @@ ValueRef readOpenStepPropertyList(std::string_view text, Mutability mutability,
     text = converted;
   }
   if (!unicode::isValidUTF8(text)) return failWith("text is not valid UTF-8");
-  return Parser(text, mutability).parse(error);
+  return Parser(text, inputSize, mutability).parse(error);
 }
 
 }  // namespace steward

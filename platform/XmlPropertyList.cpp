@@ -14,6 +14,9 @@
 #include <new>
 #include <vector>
 
+#include "platform/CivilTime.h"
+#include "platform/ReadBudget.h"
+
 namespace steward {
 
 namespace {
@@ -129,32 +132,7 @@ std::string complementedFraction(std::string_view digits) {
   return result;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date, and back
-// (H. Hinnant's algorithms).
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  auto yoe = static_cast<unsigned>(y - era * 400);
-  unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void civilFromDays(std::int64_t z, std::int64_t* y, unsigned* m, unsigned* d) {
-  z += 719468;
-  std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  auto doe = static_cast<unsigned>(z - era * 146097);
-  unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  unsigned mp = (5 * doy + 2) / 153;
-  *d = doy - (153 * mp + 2) / 5 + 1;
-  *m = mp < 10 ? mp + 3 : mp - 9;
-  *y = static_cast<std::int64_t>(yoe) + era * 400 + (*m <= 2);
-}
-
 constexpr std::int64_t kUnixToReference = 978307200;
-const std::int64_t kFirstDateSecond = daysFromCivil(0, 1, 1) * 86400 - kUnixToReference;
-const std::int64_t kDateSecondsEnd = daysFromCivil(10000, 1, 1) * 86400 - kUnixToReference;
 
 bool parseDigits(std::string_view s, std::size_t at, std::size_t count, unsigned* out) {
   *out = 0;
@@ -259,6 +237,7 @@ class XmlPropertyListReader::Parser {
   Parser& operator=(const Parser&) = delete;
 
   bool feed(std::string_view chunk, std::string* error) {
+    budget_.addInput(chunk.size());
     while (!failed_ && !chunk.empty()) {
       std::size_t size = std::min(chunk.size(), kChunkSize);
       parse(chunk.data(), size, false);
@@ -369,6 +348,7 @@ class XmlPropertyListReader::Parser {
       Element leaf = leaf_;
       leaf_ = Element::kNone;
       if (leaf == Element::kKey) {
+        if (!spend(1, text_.size())) return;
         entries_.push_back({text_, nullptr});
         frames_.back().keyPending = true;
         return;
@@ -485,7 +465,20 @@ class XmlPropertyListReader::Parser {
     return std::make_shared<MutableArray>(std::move(objects));
   }
 
+  bool spend(std::uint64_t objects, std::uint64_t bytes) {
+    const char* reason;
+    if (budget_.spend(objects, bytes, &reason)) return true;
+    fail(reason);
+    return false;
+  }
+
   void addValue(ValueRef value) {
+    std::uint64_t bytes = 0;
+    if (value->kind() == ValueKind::kString)
+      bytes = static_cast<const String&>(*value).str().size();
+    else if (value->kind() == ValueKind::kData)
+      bytes = static_cast<const Data&>(*value).bytes().size();
+    if (!spend(1, bytes)) return;
     Frame& top = frames_.back();
     switch (top.element) {
       case Element::kPlist:
@@ -509,6 +502,7 @@ class XmlPropertyListReader::Parser {
   Element leaf_ = Element::kNone;  // the open element that holds text
   std::string text_;               // its text so far; one buffer for all
   ValueRef root_;
+  ReadBudget budget_{0};  // grows as input is fed
   bool failed_ = false;
   std::string error_;
 };
@@ -652,42 +646,16 @@ void appendReal(double d, std::string* out) {
   }
 }
 
-// "YYYY-MM-DDTHH:MM:SSZ", with the shortest fraction that reads back as the
-// same double when the time is not a whole second.
+// "YYYY-MM-DDTHH:MM:SSZ": whole seconds, the fraction cut off toward the
+// earlier second, as the other writers of the format do and as some readers
+// insist.
 bool appendDate(double seconds, std::string* out) {
-  if (!(seconds >= static_cast<double>(kFirstDateSecond) &&
-        seconds < static_cast<double>(kDateSecondsEnd)))
-    return false;
-  char buffer[512];  // the fixed form of the smallest subnormal fits
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, seconds, std::chars_format::fixed);
-  std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
-  bool negative = text[0] == '-';
-  if (negative) text.remove_prefix(1);
-  std::size_t dot = text.find('.');
-  std::string_view wholeText = text.substr(0, dot);
-  std::string fraction(dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1));
-  std::int64_t whole = 0;
-  std::from_chars(wholeText.data(), wholeText.data() + wholeText.size(), whole);
-  if (negative) {
-    whole = -whole;
-    if (!fraction.empty()) {
-      whole -= 1;
-      fraction = complementedFraction(fraction);
-    }
-  }
-  std::int64_t unixSeconds = whole + kUnixToReference;
-  std::int64_t days = unixSeconds >= 0 ? unixSeconds / 86400 : -((-unixSeconds + 86399) / 86400);
-  std::int64_t secondOfDay = unixSeconds - days * 86400;
-  std::int64_t year;
-  unsigned month, day;
-  civilFromDays(days, &year, &month, &day);
+  CivilTime t;
+  if (!civilTimeOf(seconds, &t)) return false;
   char date[32];
-  std::snprintf(date, sizeof date, "%04d-%02u-%02uT%02d:%02d:%02d", static_cast<int>(year),
-                month, day, static_cast<int>(secondOfDay / 3600),
-                static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
-  out->append("<date>").append(date);
-  if (!fraction.empty()) out->append(".").append(fraction);
-  out->append("Z</date>\n");
+  std::snprintf(date, sizeof date, "%04d-%02u-%02uT%02u:%02u:%02u", t.year, t.month,
+                t.day, t.hour, t.minute, t.second);
+  out->append("<date>").append(date).append("Z</date>\n");
   return true;
 }
 
@@ -767,13 +735,14 @@ class Writer {
         const char* name = isDictionary ? "dict" : "array";
         std::size_t count = isDictionary ? static_cast<const Dictionary&>(value).count()
                                          : static_cast<const Array&>(value).count();
+        // The reader counts an empty container as a level too.
+        if (depth == kMaxXmlNestingDepth)
+          return fail("containers nested deeper than " + std::to_string(kMaxXmlNestingDepth) +
+                      " levels (or a container holds itself)");
         if (count == 0) {
           out_->append("<").append(name).append("/>\n");
           return true;
         }
-        if (depth == kMaxXmlNestingDepth)
-          return fail("containers nested deeper than " + std::to_string(kMaxXmlNestingDepth) +
-                      " levels (or a container holds itself)");
         out_->append("<").append(name).append(">\n");
         stack_.push_back({isDictionary ? static_cast<const Dictionary*>(&value) : nullptr,
                           isDictionary ? nullptr : static_cast<const Array*>(&value), 0});

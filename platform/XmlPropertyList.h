@@ -66,7 +66,9 @@ bool looksLikeXMLPropertyList(std::string_view head);
 // dictionary keys in the dictionary's own order. Fails, leaving *out alone,
 // on none, a foreign value, text that is not UTF-8 or holds characters XML
 // 1.0 cannot carry, a date outside the years 0000 to 9999, or nesting
-// deeper than kMaxXmlNestingDepth.
+// deeper than kMaxXmlNestingDepth (an empty container is a level too).
+// Dates are written in whole seconds, a fraction dropped toward the earlier
+// second, as other writers and readers of the format expect.
 [[nodiscard]] bool writeXMLPropertyList(const ValueRef& root, std::string* out,
                                         std::string* error);
 

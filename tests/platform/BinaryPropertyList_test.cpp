@@ -8,361 +8,246 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ValueBuilders.h"
+
 namespace steward {
 namespace {
 
 using namespace std::string_literals;
-
-void appendTrailer(std::string* out, int offsetSize, int refSize,
-                   std::uint64_t count, std::uint64_t top,
-                   std::uint64_t table) {
-  out->append(6, '\0');
-  out->push_back(static_cast<char>(offsetSize));
-  out->push_back(static_cast<char>(refSize));
-  for (std::uint64_t v : {count, top, table})
-    for (int i = 7; i >= 0; --i)
-      out->push_back(static_cast<char>(v >> (8 * i)));
-}
+using Objects = std::vector<std::string>;
+constexpr Mutability kAllMutabilities[] = {Mutability::kImmutable, Mutability::kMutableContainers,
+                                           Mutability::kMutableContainersAndLeaves};
 
 std::string bigEndian(std::uint64_t v, int width) {
   std::string out;
-  for (int i = width - 1; i >= 0; --i)
-    out.push_back(static_cast<char>(v >> (8 * i)));
+  for (int i = width - 1; i >= 0; --i) out.push_back(static_cast<char>(v >> (8 * i)));
   return out;
+}
+
+std::string trailer(int offsetSize, int refSize, std::uint64_t count, std::uint64_t top,
+                    std::uint64_t table) {
+  return std::string(6, '\0') + static_cast<char>(offsetSize) + static_cast<char>(refSize) +
+         bigEndian(count, 8) + bigEndian(top, 8) + bigEndian(table, 8);
 }
 
 // A file of raw objects (marker and payload each), with offsets and
 // references of `width` bytes.
-std::string bplist(const std::vector<std::string>& objects,
-                   std::uint64_t top = 0, int width = 1) {
-  std::string out = "bplist00";
-  std::vector<std::size_t> offsets;
+std::string bplist(const Objects& objects, std::uint64_t top = 0, int width = 1) {
+  std::string out = "bplist00", table;
   for (const auto& o : objects) {
-    offsets.push_back(out.size());
+    table += bigEndian(out.size(), width);
     out += o;
   }
-  const std::size_t table = out.size();
-  for (std::size_t offset : offsets) out += bigEndian(offset, width);
-  appendTrailer(&out, width, width, objects.size(), top, table);
-  return out;
+  return out + table + trailer(width, width, objects.size(), top, out.size());
 }
 
-std::string readError(const std::string& bytes,
-                      Mutability m = Mutability::kImmutable) {
+std::string readError(const std::string& bytes, Mutability m = Mutability::kImmutable) {
   std::string error;
   EXPECT_FALSE(readBinaryPropertyList(bytes, m, &error));
   return error;
 }
 
-ValueRef everyKind() {
-  auto dict = makeMutableDictionary();
-  dict->setObject(makeString("plain"), "ascii");
-  dict->setObject(makeString("caf\xC3\xA9 \xF0\x9F\x98\x80"), "unicode");
-  dict->setObject(makeString(""), "empty");
-  dict->setObject(makeString("a\0b"s), "nul");
-  auto ints = makeMutableArray();
-  for (std::int64_t i :
-       {std::int64_t{0}, std::int64_t{255}, std::int64_t{256},
-        std::int64_t{65535}, std::int64_t{65536}, std::int64_t{4294967296},
-        std::int64_t{-1}, std::numeric_limits<std::int64_t>::max(),
-        std::numeric_limits<std::int64_t>::min()})
-    ints->addObject(makeInteger(i));
-  dict->setObject(ints, "ints");
-  auto reals = makeMutableArray();
-  for (double d : {0.5, -0.0, 1e308, std::numeric_limits<double>::infinity(),
-                   std::nan("")})
-    reals->addObject(makeReal(d));
-  dict->setObject(reals, "reals");
-  dict->setObject(makeBoolean(true), "yes");
-  dict->setObject(makeBoolean(false), "no");
-  dict->setObject(makeData(std::string(300, '\xAB')), "data");
-  dict->setObject(makeData(""), "nodata");
-  dict->setObject(makeDate(-123456.25), "date");
-  dict->setObject(makeMutableDictionary(), "emptyDict");
-  auto nested = makeMutableArray();
-  for (int i = 0; i < 20; ++i) nested->addObject(makeMutableArray());
-  dict->setObject(nested, "manyArrays");
-  dict->setObject(makeString("\xC3\xA9t\xC3\xA9"), "k\xC3\xA9y");
-  return dict;
+std::string writeError(const ValueRef& tree) {
+  std::string bytes = "untouched", error;
+  EXPECT_FALSE(writeBinaryPropertyList(tree, &bytes, &error));
+  EXPECT_EQ(bytes, "untouched");
+  return error;
+}
+
+ValueRef nest(int levels, ValueRef v = makeInteger(1)) {
+  for (int i = 0; i < levels; ++i) v = arrayOf({v});
+  return v;
 }
 
 TEST(BinaryPropertyList, EveryKindRoundTripsInEveryMutability) {
-  ValueRef tree = everyKind();
+  auto ints = makeMutableArray(), reals = makeMutableArray(), nested = makeMutableArray();
+  for (std::int64_t i : {0L, 255L, 256L, 65535L, 65536L, 4294967296L, -1L, INT64_MAX, INT64_MIN})
+    ints->addObject(makeInteger(i));
+  for (double d : {0.5, -0.0, 1e308, HUGE_VAL, std::nan("")}) reals->addObject(makeReal(d));
+  for (int i = 0; i < 20; ++i) nested->addObject(makeMutableArray());
+  auto tree = dictionaryOf({{"ascii", makeString("plain")},
+                            {"unicode", makeString("caf\xC3\xA9 \xF0\x9F\x98\x80")},
+                            {"nul", makeString("a\0b"s)},
+                            {"ints", ints},
+                            {"reals", reals},
+                            {"yes", makeBoolean(true)},
+                            {"data", makeData(std::string(300, '\xAB'))},
+                            {"date", makeDate(-123456.25)},
+                            {"emptyDict", makeMutableDictionary()},
+                            {"manyArrays", nested},
+                            {"k\xC3\xA9y", makeString("")}});
   std::string bytes, error;
   ASSERT_TRUE(writeBinaryPropertyList(tree, &bytes, &error)) << error;
-
-  for (Mutability m : {Mutability::kImmutable, Mutability::kMutableContainers,
-                       Mutability::kMutableContainersAndLeaves}) {
-    ValueRef back = readBinaryPropertyList(bytes, m, &error);
-    ASSERT_TRUE(back) << error;
-    EXPECT_TRUE(isEqual(back, tree)) << describe(back);
-    auto dict = as<Dictionary>(back);
-    EXPECT_EQ(dict->isMutable(), m != Mutability::kImmutable);
-    EXPECT_EQ(dict->objectForKey("ints")->isMutable(),
-              m != Mutability::kImmutable);
+  for (Mutability m : kAllMutabilities) {
+    auto dict = as<Dictionary>(readBinaryPropertyList(bytes, m, &error));
+    ASSERT_TRUE(dict) << error;
+    EXPECT_TRUE(isEqual(dict, tree)) << describe(dict);
+    EXPECT_EQ(dict->objectForKey("ints")->isMutable(), m != Mutability::kImmutable);
     EXPECT_EQ(dict->objectForKey("ascii")->isMutable(),
               m == Mutability::kMutableContainersAndLeaves);
     EXPECT_EQ(dict->objectForKey("data")->isMutable(),
               m == Mutability::kMutableContainersAndLeaves);
-    // -0.0 keeps its sign although it equals 0.0.
-    auto reals = as<Array>(dict->objectForKey("reals"));
-    EXPECT_TRUE(std::signbit(as<Real>(reals->objectAtIndex(1))->value()));
+    EXPECT_TRUE(std::signbit(as<Real>(as<Array>(dict->objectForKey("reals"))->objects()[1])->value()));
     EXPECT_EQ(dict->entries().front().key, "ascii");  // order kept
   }
+  auto wide = makeMutableArray();  // 70001 objects: 4-byte references
+  for (int i = 0; i < 70000; ++i) wide->addObject(makeInteger(i));
+  ASSERT_TRUE(writeBinaryPropertyList(wide, &bytes, &error));
+  EXPECT_EQ(bytes[bytes.size() - 25], 4);
+  EXPECT_TRUE(isEqual(readBinaryPropertyList(bytes, Mutability::kImmutable, &error), wide));
 }
 
 TEST(BinaryPropertyList, WritesTheExpectedBytes) {
   std::string bytes, error;
-  auto dict = makeMutableDictionary();
-  dict->setObject(makeInteger(1), "a");
-  ASSERT_TRUE(writeBinaryPropertyList(dict, &bytes, &error));
-  // Dictionary {a = 1}: objects at 8, 11, 13; offset table at 15.
-  std::string expected =
-      "bplist00"
-      "\xD1\x01\x02"  // dict, 1 entry: key ref 1, value ref 2
-      "\x51"
-      "a"         // ASCII string of 1
-      "\x10\x01"  // 1-byte integer
-      "\x08\x0B\x0D"s;
-  appendTrailer(&expected, 1, 1, 3, 0, 15);
-  EXPECT_EQ(bytes, expected);
-
+  ASSERT_TRUE(writeBinaryPropertyList(dictionaryOf({{"a", makeInteger(1)}}), &bytes, &error));
+  // dict {key ref 1: value ref 2}, "a", 1-byte integer; offsets 8, 11, 13.
+  EXPECT_EQ(bytes, "bplist00\xD1\x01\x02\x51" "a\x10\x01\x08\x0B\x0D"s + trailer(1, 1, 3, 0, 15));
   // Equal strings stored once, non-ASCII as UTF-16BE, a negative integer in
   // eight bytes, reals as doubles.
-  auto array = makeMutableArray();
-  array->addObject(makeString("\xC3\xA9"));
-  array->addObject(makeString("\xC3\xA9"));
-  array->addObject(makeInteger(-1));
-  array->addObject(makeReal(1.5));
-  array->addObject(makeBoolean(true));
-  ASSERT_TRUE(writeBinaryPropertyList(array, &bytes, &error));
-  expected =
-      "bplist00"
-      "\xA5\x01\x01\x02\x03\x04"
-      "\x61\x00\xE9"
-      "\x13\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"
-      "\x23\x3F\xF8\x00\x00\x00\x00\x00\x00"
-      "\x09"
-      "\x08\x0E\x11\x1A\x23"s;
-  appendTrailer(&expected, 1, 1, 5, 0, 0x24);
-  EXPECT_EQ(bytes, expected);
+  ASSERT_TRUE(writeBinaryPropertyList(arrayOf({makeString("\xC3\xA9"), makeString("\xC3\xA9"),
+                                               makeInteger(-1), makeReal(1.5), makeBoolean(true)}),
+                                      &bytes, &error));
+  EXPECT_EQ(bytes, "bplist00\xA5\x01\x01\x02\x03\x04\x61\x00\xE9\x13\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"
+                   "\x23\x3F\xF8\x00\x00\x00\x00\x00\x00\x09\x08\x0E\x11\x1A\x23"s +
+                       trailer(1, 1, 5, 0, 0x24));
+  // Another writer's forms: a 16-byte integer that fits, a float, a count
+  // in a wider integer.
+  auto other = as<Array>(readBinaryPropertyList(
+      bplist({"\xA3\x01\x02\x03"s, "\x14" + std::string(15, '\xFF') + "\xFB"s, "\x22\x3F\xC0\x00\x00"s,
+              "\x5F\x11\x00\x03" "abc"s}),
+      Mutability::kImmutable, &error));
+  ASSERT_TRUE(other) << error;
+  EXPECT_TRUE(isEqual(other, arrayOf({makeInteger(-5), makeReal(1.5), makeString("abc")})));
 }
 
-TEST(BinaryPropertyList, WiderReferencesAndCounts) {
-  auto array = makeMutableArray();
-  for (int i = 0; i < 70000; ++i) array->addObject(makeInteger(i));
-  std::string bytes, error;
-  ASSERT_TRUE(writeBinaryPropertyList(array, &bytes, &error));
-  EXPECT_EQ(bytes[bytes.size() - 25], 4);  // 70001 objects: 4-byte refs
-  ValueRef back = readBinaryPropertyList(bytes, Mutability::kImmutable, &error);
-  ASSERT_TRUE(back) << error;
-  EXPECT_TRUE(isEqual(back, array));
-}
-
-TEST(BinaryPropertyList, RejectsBrokenFiles) {
+TEST(BinaryPropertyList, RejectsBrokenFilesAndObjects) {
   const std::string good = bplist({"\xA1\x01"s, "\x10\x07"s});
-  ASSERT_TRUE(readBinaryPropertyList(good, Mutability::kImmutable, nullptr));
-
-  EXPECT_EQ(readError("bplist01" + good.substr(8)),
-            "not a binary property list (bplist00)");
-  EXPECT_EQ(readError(good.substr(0, 39)), "truncated binary property list");
-  // Cut short at the end, the trailer is read from the wrong place.
-  EXPECT_EQ(readError(good.substr(0, good.size() - 1)),
-            "bad integer size in binary property list trailer");
-
-  const std::size_t table = good.size() - 32 - 2;
-  auto withTrailer = [&](int offsetSize, int refSize, std::uint64_t count,
-                         std::uint64_t top, std::uint64_t tableOffset) {
-    std::string bytes = good.substr(0, good.size() - 32);
-    appendTrailer(&bytes, offsetSize, refSize, count, top, tableOffset);
-    return readError(bytes);
+  const std::string body = good.substr(0, good.size() - 32);
+  const std::size_t table = body.size() - 2;
+  std::string badOffset = good, offsetAtTable = good;
+  badOffset[table] = 2;
+  offsetAtTable[table] = static_cast<char>(table);
+  const std::string badSize = "bad integer size in binary property list trailer",
+                    badCount = "bad object count in binary property list trailer",
+                    outside = "offset table outside the binary property list",
+                    beyond = "object extends beyond its area",
+                    unsupported = "unsupported object kind in binary property list";
+  const std::pair<std::string, std::string> cases[] = {
+      {"bplist01" + good.substr(8), "not a binary property list (bplist00)"},
+      {good.substr(0, 39), "truncated binary property list"},
+      {good.substr(0, good.size() - 1), badSize},
+      {body + trailer(3, 1, 2, 0, table), badSize},
+      {body + trailer(1, 16, 2, 0, table), badSize},
+      {body + trailer(1, 1, 0, 0, table), badCount},
+      {body + trailer(1, 1, 2, 2, table), badCount},
+      {body + trailer(1, 1, 3, 0, table), outside},
+      {body + trailer(8, 1, 1ull << 61, 0, table), outside},
+      {body + trailer(1, 1, 2, 0, ~0ull), outside},
+      {body + trailer(1, 1, 2, 0, 4), outside},
+      {badOffset, "object offset out of range"},
+      {offsetAtTable, "object offset out of range"},
+      {bplist({"\xA1\x05"s, "\x10\x07"s}), "object reference out of range"},
+      {bplist({"\xA1\x00"s}), "binary property list refers to itself"},
+      {bplist({"\x15\x01"s}), "bad integer in binary property list"},
+      {bplist({"\x13\x01\x02"s}), "bad integer in binary property list"},
+      {bplist({"\x14" + std::string(7, '\0') + "\x01" + std::string(8, '\0')}),
+       "integer does not fit in 64 bits"},
+      {bplist({"\x61\xD8\x3D"s}), "invalid UTF-16 string"},
+      {bplist({"\x52\x41\xE9"s}), "ASCII string holds a byte above 127"},
+      {bplist({"\xD1\x01\x01"s, "\x10\x01"s}), "dictionary key is not a string"},
+      {bplist({"\x4F\x10\xF0" "abc"s}), beyond},
+      {bplist({"\xAF\x13\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF"s}), beyond},
+      {bplist({"\x4F\x21"s}), "bad count in binary property list"},
+      {bplist({"\x00"s}), unsupported},
+      {bplist({"\x81\x01"s}), unsupported},  // a keyed-archive UID
+      {bplist({"\x21\x3F\xF8"s}), "bad real number in binary property list"},
+      {bplist({"\x33\x7F\xF8\x00\x00\x00\x00\x00\x00"s}), "date is not a finite number"},
   };
-  const std::string badSize =
-      "bad integer size in binary property list trailer";
-  EXPECT_EQ(withTrailer(3, 1, 2, 0, table), badSize);
-  EXPECT_EQ(withTrailer(1, 0, 2, 0, table), badSize);
-  EXPECT_EQ(withTrailer(1, 16, 2, 0, table), badSize);
-  EXPECT_EQ(withTrailer(1, 1, 0, 0, table),
-            "bad object count in binary property list trailer");
-  EXPECT_EQ(withTrailer(1, 1, 2, 2, table),
-            "bad object count in binary property list trailer");
-  const std::string outside = "offset table outside the binary property list";
-  EXPECT_EQ(withTrailer(1, 1, 3, 0, table), outside);
-  EXPECT_EQ(withTrailer(8, 1, 1ull << 61, 0, table), outside);  // overflow
-  EXPECT_EQ(withTrailer(1, 1, 2, 0, ~0ull), outside);
-  EXPECT_EQ(withTrailer(1, 1, 2, 0, 4), outside);  // inside the header
-  // Offsets pointing into the header or at the offset table itself.
-  std::string bytes = good;
-  bytes[table] = 2;
-  EXPECT_EQ(readError(bytes), "object offset out of range");
-  bytes[table] = static_cast<char>(table);
-  EXPECT_EQ(readError(bytes), "object offset out of range");
-}
-
-TEST(BinaryPropertyList, RejectsBadObjects) {
-  EXPECT_EQ(readError(bplist({"\xA1\x05"s, "\x10\x07"s})),
-            "object reference out of range");
-  EXPECT_EQ(readError(bplist({"\xA1\x00"s})),
+  for (const auto& [bytes, reason] : cases) EXPECT_EQ(readError(bytes), reason) << reason;
+  // Mutable containers take the other path through dictionaries.
+  EXPECT_EQ(readError(bplist({"\xA1\x01"s, "\xD1\x02\x00"s, "\x51k"s}), Mutability::kMutableContainers),
             "binary property list refers to itself");
-  EXPECT_EQ(readError(bplist({"\xA1\x01"s, "\xD1\x02\x00"s, "\x51k"s}),
-                      Mutability::kMutableContainers),
-            "binary property list refers to itself");
-  EXPECT_EQ(readError(bplist({"\x15\x01"s})),
-            "bad integer in binary property list");
-  EXPECT_EQ(readError(bplist({"\x13\x01\x02"s})),  // 8-byte int cut short
-            "bad integer in binary property list");
-  EXPECT_EQ(readError(bplist({"\x14" + std::string(7, '\0') + "\x01" +
-                              std::string(8, '\0')})),
-            "integer does not fit in 64 bits");
-  EXPECT_EQ(readError(bplist({"\x61\xD8\x3D"s})), "invalid UTF-16 string");
-  EXPECT_EQ(readError(bplist({"\x62\xDE\x00\x00\x41"s})),
-            "invalid UTF-16 string");
-  EXPECT_EQ(readError(bplist({"\x52\x41\xE9"s})),
-            "ASCII string holds a byte above 127");
-  EXPECT_EQ(readError(bplist({"\xD1\x01\x01"s, "\x10\x01"s})),
-            "dictionary key is not a string");
   EXPECT_EQ(readError(bplist({"\xD2\x01\x01\x02\x02"s, "\x51k"s, "\x10\x01"s}),
                       Mutability::kMutableContainers),
             "duplicate dictionary key");
-  EXPECT_EQ(readError(bplist({"\x4F\x10\xF0"
-                              "abc"s})),
-            "object extends beyond its area");
-  EXPECT_EQ(readError(bplist({"\xAF\x13\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF"s})),
-            "object extends beyond its area");
-  EXPECT_EQ(readError(bplist({"\x4F\x21"s})),
-            "bad count in binary property list");
-  EXPECT_EQ(readError(bplist({"\x00"s})),
-            "unsupported object kind in binary property list");
-  EXPECT_EQ(readError(bplist({"\x81\x01"s})),  // a keyed-archive UID
-            "unsupported object kind in binary property list");
-  EXPECT_EQ(readError(bplist({"\x21\x3F\xF8"s})),
-            "bad real number in binary property list");
-  EXPECT_EQ(readError(bplist({"\x33\x7F\xF8\x00\x00\x00\x00\x00\x00"s})),
-            "date is not a finite number");
 }
 
-TEST(BinaryPropertyList, AcceptsOtherWritersForms) {
-  std::string error;
-  // A 16-byte integer that fits, a float, a long count in a wider integer.
-  ValueRef v =
-      readBinaryPropertyList(bplist({"\xA3\x01\x02\x03"s,
-                                     "\x14" + std::string(8, '\xFF') +
-                                         std::string(7, '\xFF') + "\xFB"s,
-                                     "\x22\x3F\xC0\x00\x00"s,
-                                     "\x5F\x11\x00\x03"
-                                     "abc"s}),
-                             Mutability::kImmutable, &error);
-  ASSERT_TRUE(v) << error;
-  auto array = as<Array>(v);
-  EXPECT_EQ(as<Integer>(array->objectAtIndex(0))->value(), -5);
-  EXPECT_EQ(as<Real>(array->objectAtIndex(1))->value(), 1.5);
-  EXPECT_EQ(as<String>(array->objectAtIndex(2))->str(), "abc");
-}
-
-// Nested arrays up to the limit write and read back; one more level is
-// refused by both sides.
-TEST(BinaryPropertyList, NestingLimit) {
-  auto nest = [](int levels) {
-    ValueRef v = makeInteger(1);
-    for (int i = 0; i < levels; ++i) {
-      auto a = makeMutableArray();
-      a->addObject(v);
-      v = a;
-    }
-    return v;
-  };
+// Reader and writer agree on the limit, however the deep part is reached.
+TEST(BinaryPropertyList, NestingLimitHoldsForSharedContainers) {
   std::string bytes, error;
   ASSERT_TRUE(writeBinaryPropertyList(nest(kMaxBinaryDepth), &bytes, &error));
-  EXPECT_TRUE(readBinaryPropertyList(bytes, Mutability::kImmutable, &error))
-      << error;
-  EXPECT_FALSE(
-      writeBinaryPropertyList(nest(kMaxBinaryDepth + 1), &bytes, &error));
-  EXPECT_EQ(error, "property list nested too deeply");
-
-  // Also when the deep part is shared and first met high up.
+  EXPECT_TRUE(readBinaryPropertyList(bytes, Mutability::kImmutable, &error)) << error;
+  EXPECT_EQ(writeError(nest(kMaxBinaryDepth + 1)), "property list nested too deeply");
   auto deep = nest(kMaxBinaryDepth - 1);
-  auto both = makeMutableArray();
-  both->addObject(deep);
-  auto wrapper = makeMutableArray();
-  wrapper->addObject(deep);
-  both->addObject(wrapper);
-  EXPECT_FALSE(writeBinaryPropertyList(both, &bytes, &error));
-  EXPECT_EQ(error, "property list nested too deeply");
+  EXPECT_EQ(writeError(arrayOf({deep, arrayOf({deep})})), "property list nested too deeply");
 
-  std::vector<std::string> objects;
-  for (int i = 0; i <= kMaxBinaryDepth; ++i)
-    objects.push_back("\xA1" + bigEndian(i + 1, 2));
-  objects.push_back("\x10\x01"s);
-  EXPECT_EQ(readError(bplist(objects, 0, 2)),
-            "property list nested too deeply");
-  objects.erase(objects.begin());
-  EXPECT_TRUE(readBinaryPropertyList(bplist(objects, 0, 2),
-                                     Mutability::kImmutable, &error))
-      << error;
+  Objects chain;  // each array holds the next; the last holds an integer
+  for (int i = 0; i <= kMaxBinaryDepth; ++i) chain.push_back("\xA1" + bigEndian(i + 1, 2));
+  chain.push_back("\x10\x01"s);
+  EXPECT_EQ(readError(bplist(chain, 0, 2)), "property list nested too deeply");
+  EXPECT_TRUE(readBinaryPropertyList(bplist(chain, 1, 2), Mutability::kImmutable, &error)) << error;
+
+  // Two chains of 300: the second ends in the first, decoded (and cached)
+  // before it, so the first's arrays are placed 600 deep.
+  const int n = 300;
+  Objects twoChains = {"\xA2" + bigEndian(1, 2) + bigEndian(n + 1, 2)};
+  for (int i = 1; i <= 2 * n; ++i)
+    twoChains.push_back(i == n ? "\xA0"s : "\xA1" + bigEndian(i == 2 * n ? 1 : i + 1, 2));
+  for (Mutability m : kAllMutabilities)
+    EXPECT_EQ(readError(bplist(twoChains, 0, 2), m), "property list nested too deeply");
 }
 
-// Forty arrays, each holding the previous one twice: 2^40 leaves to anyone
-// who walks the tree, in whatever form it is read.
-TEST(BinaryPropertyList, SharedObjectsDoNotExplode) {
-  std::vector<std::string> objects = {"\x10\x01"s};
-  for (int i = 1; i <= 40; ++i) {
-    char prev = static_cast<char>(i - 1);
-    objects.push_back("\xA2"s + prev + prev);
-  }
-  const std::string bomb = bplist(objects, 40);
-  EXPECT_EQ(readError(bomb), "binary property list expands too much");
-  EXPECT_EQ(readError(bomb, Mutability::kMutableContainers),
-            "binary property list expands too much");
+// Arrays that each hold the previous one twice: 2^k values to whoever walks
+// the tree, and to a mutable read that builds them all.
+TEST(BinaryPropertyList, SharingCannotOutgrowTheInput) {
+  auto bomb = [](int levels) {
+    Objects objects = {"\x10\x01"s};
+    for (int i = 1; i <= levels; ++i) objects.push_back("\xA2"s + char(i - 1) + char(i - 1));
+    return bplist(objects, levels);
+  };
+  for (int levels : {19, 40})
+    for (Mutability m : kAllMutabilities)
+      EXPECT_EQ(readError(bomb(levels), m), "property list holds more values than its size allows");
+  // Text counts too: a long string placed many times.
+  Objects strings = {"\x5F\x12\x00\x02\x00\x00"s + std::string(1 << 17, 'x'),
+                     "\xAF\x10\x40" + std::string(256, '\0')};
+  EXPECT_EQ(readError(bplist(strings, 1, 4), Mutability::kMutableContainersAndLeaves),
+            "property list holds more text and data than its size allows");
 
-  // A little sharing is fine: one object when immutable, separate mutable
-  // ones otherwise.
+  // A little sharing is fine: one object when immutable, copies otherwise.
   const std::string twice = bplist({"\xA2\x01\x01"s, "\xA1\x02"s, "\x10\x01"s});
   std::string error;
-  auto shared =
-      as<Array>(readBinaryPropertyList(twice, Mutability::kImmutable, &error));
+  auto shared = as<Array>(readBinaryPropertyList(twice, Mutability::kImmutable, &error));
   ASSERT_TRUE(shared) << error;
-  EXPECT_EQ(shared->objectAtIndex(0), shared->objectAtIndex(1));
-  auto separate = as<Array>(
-      readBinaryPropertyList(twice, Mutability::kMutableContainers, &error));
-  ASSERT_TRUE(separate) << error;
-  EXPECT_NE(separate->objectAtIndex(0), separate->objectAtIndex(1));
-  EXPECT_TRUE(isEqual(separate->objectAtIndex(0), separate->objectAtIndex(1)));
+  EXPECT_EQ(shared->objects()[0], shared->objects()[1]);
+  auto copies = as<Array>(readBinaryPropertyList(twice, Mutability::kMutableContainers, &error));
+  ASSERT_TRUE(copies) << error;
+  EXPECT_NE(copies->objects()[0], copies->objects()[1]);
+  EXPECT_TRUE(isEqual(copies->objects()[0], copies->objects()[1]));
 }
 
-TEST(BinaryPropertyList, WriterRefusesWhatItCannotCarry) {
-  std::string bytes = "untouched", error;
-  auto array = makeMutableArray();
-  array->addObject(std::make_shared<ForeignValue>("socket"));
-  EXPECT_FALSE(writeBinaryPropertyList(array, &bytes, &error));
-  EXPECT_EQ(error, "cannot write a value that is not a property value");
-  EXPECT_EQ(bytes, "untouched");
-
-  EXPECT_FALSE(writeBinaryPropertyList(makeString("\xFF"), &bytes, &error));
-  EXPECT_EQ(error, "string is not UTF-8");
-  auto dict = makeMutableDictionary();
-  dict->setObject(makeInteger(1), "\xED\xA0\x80");  // an encoded surrogate
-  EXPECT_FALSE(writeBinaryPropertyList(dict, &bytes, &error));
-  EXPECT_EQ(error, "dictionary key is not UTF-8");
-  EXPECT_FALSE(writeBinaryPropertyList(nullptr, &bytes, &error));
-  EXPECT_EQ(error, "no value to write");
-
+TEST(BinaryPropertyList, WriterRefusesWhatItsReaderWould) {
+  EXPECT_EQ(writeError(arrayOf({std::make_shared<ForeignValue>("socket")})),
+            "cannot write a value that is not a property value");
+  EXPECT_EQ(writeError(makeString("\xFF")), "string is not UTF-8");
+  EXPECT_EQ(writeError(dictionaryOf({{"\xED\xA0\x80", makeInteger(1)}})), "dictionary key is not UTF-8");
+  EXPECT_EQ(writeError(nullptr), "no value to write");
+  EXPECT_EQ(writeError(arrayOf({makeDate(NAN)})), "date is not a finite number");
   auto loop = makeMutableArray();
-  auto inner = makeMutableDictionary();
+  auto inner = dictionaryOf({{"back", loop}});
   loop->addObject(inner);
-  inner->setObject(loop, "back");
-  EXPECT_FALSE(writeBinaryPropertyList(loop, &bytes, &error));
-  EXPECT_EQ(error, "a container holds itself");
+  EXPECT_EQ(writeError(loop), "a container holds itself");
   inner->removeAllObjects();  // break the reference cycle
 
-  // The same container in two places is fine and written once.
-  auto shared = makeMutableArray();
-  shared->addObject(makeString("x"));
-  auto twice = makeMutableArray();
-  twice->addObject(shared);
-  twice->addObject(shared);
-  ASSERT_TRUE(writeBinaryPropertyList(twice, &bytes, &error));
-  EXPECT_EQ(bytes[bytes.size() - 25], 1);
+  // The same container in two places is written once...
+  std::string bytes, error;
+  auto shared = arrayOf({makeString("x")});
+  ASSERT_TRUE(writeBinaryPropertyList(arrayOf({shared, shared}), &bytes, &error));
   EXPECT_EQ(bytes[bytes.size() - 17], 3);  // root, shared array, "x"
+  // ...but not so often that the reader would refuse to expand it.
+  ValueRef wide = arrayOf({});
+  for (int i = 0; i < 16; ++i) wide = arrayOf({wide, wide});
+  EXPECT_EQ(writeError(wide), "property list holds more values than its size allows");
 }
 
 }  // namespace

@@ -25,10 +25,9 @@ class DeviceRegistryTest : public ::testing::Test {
   void writeFile(const std::string& relative, const std::string& text) {
     std::ofstream(root_ + "/" + relative, std::ios::binary) << text;
   }
-  std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+  std::string readFile(const std::string& relative) {
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(root_ + "/" + relative, std::ios::binary).rdbuf();
     return text.str();
   }
 
@@ -79,22 +78,19 @@ TEST_F(DeviceRegistryTest, FindsEntriesByPathOnly) {
 
 TEST_F(DeviceRegistryTest, PropertiesAreTextFilesWithoutTheirLastLineFeed) {
   makeEntry("D/options/sub");
-  writeFile("D/options/boot-device", "enet:10.0.0.1,\"x\" y\n");
-  writeFile("D/options/two-lines", "a\n\n");
-  writeFile("D/options/empty", "");
-  writeFile("D/options/latin1", "caf\xe9");
-  writeFile("D/options/utf8", "caf\xc3\xa9");
+  const std::pair<const char*, const char*> files[] = {{"boot-device", "enet:10.0.0.1,\"x\" y\n"},
+                                                       {"two-lines", "a\n\n"}, {"empty", ""},
+                                                       {"utf8", "caf\xc3\xa9"}, {"latin1", "caf\xe9"}};
+  for (const auto& [name, text] : files) writeFile(std::string("D/options/") + name, text);
   auto entry = DeviceRegistry(root_).entryFromPath("D:/options");
   ASSERT_TRUE(entry);
-
   EXPECT_EQ(entry->copyProperty("boot-device")->str(), "enet:10.0.0.1,\"x\" y");
   EXPECT_EQ(entry->copyProperty("two-lines")->str(), "a\n");
   EXPECT_EQ(entry->copyProperty("empty")->str(), "");
   EXPECT_EQ(entry->copyProperty("utf8")->str(), "caf\xc3\xa9");
-  EXPECT_FALSE(entry->copyProperty("latin1"));
-  EXPECT_FALSE(entry->copyProperty("missing"));
-  EXPECT_FALSE(entry->copyProperty("sub"));  // a child entry, not a property
-  EXPECT_FALSE(entry->copyProperty("../options/boot-device"));
+  // Not UTF-8, missing, a child entry, a path.
+  for (const char* none : {"latin1", "missing", "sub", "../options/boot-device"})
+    EXPECT_FALSE(entry->copyProperty(none)) << none;
 }
 
 TEST_F(DeviceRegistryTest, SettingWritesTextFormThroughLinks) {
@@ -104,15 +100,11 @@ TEST_F(DeviceRegistryTest, SettingWritesTextFormThroughLinks) {
   auto entry = DeviceRegistry(root_).entryFromPath("S:/button");
   ASSERT_TRUE(entry);
   std::string error;
-
   ASSERT_TRUE(entry->setProperty("LED", makeInteger(0), &error)) << error;
   EXPECT_TRUE(fs::is_symlink(root_ + "/S/button/LED"));
-  EXPECT_EQ(readFile(root_ + "/brightness"), "0\n");
-
+  EXPECT_EQ(readFile("brightness"), "0\n");
   ASSERT_TRUE(entry->setProperty("Name", makeString("front"), &error)) << error;
-  EXPECT_EQ(readFile(root_ + "/S/button/Name"), "front\n");
-  EXPECT_EQ(entry->copyProperty("Name")->str(), "front");
-
+  EXPECT_EQ(readFile("S/button/Name"), "front\n");
   EXPECT_FALSE(entry->setProperty("a/b", makeInteger(1), &error));
   fs::remove_all(root_ + "/S");
   EXPECT_FALSE(entry->setProperty("LED", makeInteger(1), &error));

@@ -10,39 +10,28 @@
 namespace steward {
 namespace {
 
-std::string readAll(int fd) {
-  std::string text;
-  char buffer[256];
-  lseek(fd, 0, SEEK_SET);
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+// What a program prints when its output is a temporary file on descriptor
+// `fd` (taken over for the run when it is standard input).
+std::string outputOf(const std::vector<std::string>& argv, int fd = -1) {
+  FILE* out = std::tmpfile();
+  int saved = dup(fd);
+  if (fd >= 0) dup2(fileno(out), fd);
+  std::string error;
+  int status = runProgram(argv, fd >= 0 ? fd : fileno(out), &error);
+  if (fd >= 0) dup2(saved, fd);
+  if (saved >= 0) close(saved);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << error;
+  std::string text(4096, '\0');
+  text.resize(static_cast<std::size_t>(std::max<ssize_t>(0, pread(fileno(out), text.data(), text.size(), 0))));
+  std::fclose(out);
   return text;
 }
 
 TEST(ProcessLauncher, ArgumentsReachTheProgramUnread) {
-  FILE* out = std::tmpfile();
-  ASSERT_NE(out, nullptr);
-  std::string error;
   std::string hostile = "a b \"c\" \\ $(touch /tmp/never) `x` ; 'q' *";
-  int status = runProgram({"/bin/echo", hostile, "second"}, fileno(out), &error);
-  ASSERT_TRUE(WIFEXITED(status)) << error;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(readAll(fileno(out)), hostile + " second\n");
-  std::fclose(out);
-}
-
-TEST(ProcessLauncher, OutputMayTakeTheClosedStandardInputsPlace) {
-  FILE* out = std::tmpfile();
-  ASSERT_NE(out, nullptr);
-  int savedInput = dup(0);
-  ASSERT_EQ(dup2(fileno(out), 0), 0);
-  std::string error;
-  int status = runProgram({"/bin/echo", "into descriptor 0"}, 0, &error);
-  dup2(savedInput, 0);
-  close(savedInput);
-  ASSERT_TRUE(WIFEXITED(status)) << error;
-  EXPECT_EQ(readAll(fileno(out)), "into descriptor 0\n");
-  std::fclose(out);
+  EXPECT_EQ(outputOf({"/bin/echo", hostile, "second"}), hostile + " second\n");
+  // Output may take the place of a closed standard input.
+  EXPECT_EQ(outputOf({"/bin/echo", "into descriptor 0"}, 0), "into descriptor 0\n");
 }
 
 TEST(ProcessLauncher, ReportsExitStatusAndStartFailures) {
@@ -50,14 +39,11 @@ TEST(ProcessLauncher, ReportsExitStatusAndStartFailures) {
   int status = runProgram({"/bin/sh", "-c", "read line && exit 9; exit 3"}, 1, &error);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 3);  // standard input is empty, never the caller's
-
   EXPECT_EQ(runProgram({"/nonexistent/program"}, 1, &error), -1);
   EXPECT_EQ(error, "cannot start /nonexistent/program: No such file or directory");
   EXPECT_EQ(runProgram({}, 1, &error), -1);
-
   status = runShellCommand("exit 5");
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 5);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5);
 }
 
 }  // namespace

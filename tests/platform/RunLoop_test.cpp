@@ -10,15 +10,18 @@
 namespace steward {
 namespace {
 
-// A socket pair whose first end is watched; the callback reads one byte
-// per call and counts the calls.
+using std::chrono::milliseconds;
+
+// A socket pair whose first end is watched; by default the callback reads
+// one byte per call and counts the calls.
 struct WatchedPair {
-  WatchedPair() {
+  explicit WatchedPair(std::function<void()> onReadable = nullptr) {
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-    watch = SocketWatch::create(fds[0], [this](SocketWatch&) {
+    watch = SocketWatch::create(fds[0], [this, onReadable](SocketWatch&) {
+      ++calls;
+      if (onReadable) return onReadable();
       char byte;
       EXPECT_EQ(read(fds[0], &byte, 1), 1);
-      ++calls;
     });
     source = RunLoopSource::create(watch);
   }
@@ -35,113 +38,88 @@ struct WatchedPair {
 };
 
 // One pass without waiting.
-void pass(std::string_view mode = kRunLoopDefaultMode) {
-  RunLoop::current().runInMode(mode, RunLoopClock::now(), false);
+RunLoop::RunResult pass(std::string_view mode = kRunLoopDefaultMode, RunLoop& loop = RunLoop::current()) {
+  return loop.runInMode(mode, RunLoopClock::now(), false);
 }
 
-TEST(RunLoop, SourcesAddedAndRemoved) {
+TEST(RunLoop, SourcesModesAndCommonModes) {
   RunLoop loop;
   WatchedPair pair;
   loop.addSource(pair.source, kRunLoopDefaultMode);
   loop.addSource(pair.source, kRunLoopDefaultMode);  // one entry still
-  EXPECT_TRUE(loop.containsSource(pair.source, kRunLoopDefaultMode));
   pair.poke();
   EXPECT_EQ(loop.runInMode(kRunLoopDefaultMode, RunLoopClock::now() + std::chrono::seconds(5), true),
             RunLoop::RunResult::kHandledSource);
-  EXPECT_EQ(pair.calls, 1);
-
   loop.removeSource(pair.source, kRunLoopDefaultMode);
   EXPECT_FALSE(loop.containsSource(pair.source, kRunLoopDefaultMode));
   pair.poke();
-  EXPECT_EQ(loop.runInMode(kRunLoopDefaultMode, RunLoopClock::now(), true),
-            RunLoop::RunResult::kTimedOut);
+  EXPECT_EQ(pass(kRunLoopDefaultMode, loop), RunLoop::RunResult::kTimedOut);
   EXPECT_EQ(pair.calls, 1);
-}
 
-TEST(RunLoop, ModesAndCommonModes) {
-  RunLoop& loop = RunLoop::current();
   WatchedPair own, common;
   loop.addSource(own.source, "private");
   loop.addSource(common.source, kRunLoopCommonModes);
   own.poke();
   common.poke();
-
-  pass(kRunLoopDefaultMode);  // the default mode is common
-  EXPECT_EQ(own.calls, 0);
-  EXPECT_EQ(common.calls, 1);
-
+  pass(kRunLoopDefaultMode, loop);  // the default mode is common
+  EXPECT_EQ(own.calls + 10 * common.calls, 10);
   common.poke();
-  pass("private");  // not common (yet)
-  EXPECT_EQ(own.calls, 1);
-  EXPECT_EQ(common.calls, 1);
-
+  pass("private", loop);  // not common (yet)
+  EXPECT_EQ(own.calls + 10 * common.calls, 11);
   loop.addCommonMode("private");
-  pass("private");
+  pass("private", loop);
   EXPECT_EQ(common.calls, 2);
-
-  loop.removeSource(own.source, "private");
-  loop.removeSource(common.source, kRunLoopCommonModes);
 }
 
 // Invalidation stops the callbacks, even later in the same pass, and never
-// closes the descriptor.
-TEST(RunLoop, InvalidatedSourcesStopAndKeepTheirDescriptor) {
-  RunLoop& loop = RunLoop::current();
-  WatchedPair first, second;
-  int killerCalls = 0;
-  auto killer = SocketWatch::create(first.fds[0], [&](SocketWatch&) {
-    ++killerCalls;
+// closes the descriptor; a descriptor closed behind a watch's back is dropped.
+TEST(RunLoop, InvalidatedAndClosedSourcesStop) {
+  RunLoop loop;
+  WatchedPair second;
+  WatchedPair killer([&] {
     char byte;
-    EXPECT_EQ(read(first.fds[0], &byte, 1), 1);
+    EXPECT_EQ(read(killer.fds[0], &byte, 1), 1);
     second.watch->invalidate();
   });
-  auto killerSource = RunLoopSource::create(killer);
-  loop.addSource(killerSource, kRunLoopDefaultMode);
+  loop.addSource(killer.source, kRunLoopDefaultMode);
   loop.addSource(second.source, kRunLoopDefaultMode);
-  first.poke();
+  killer.poke();
   second.poke();
-  pass();
-  EXPECT_EQ(killerCalls, 1);
-  EXPECT_EQ(second.calls, 0);
-  EXPECT_FALSE(second.source->isValid());
-  pass();  // drops it
+  pass(kRunLoopDefaultMode, loop);
+  EXPECT_EQ(killer.calls + 10 * second.calls, 1);
+  pass(kRunLoopDefaultMode, loop);  // drops it
   EXPECT_FALSE(loop.containsSource(second.source, kRunLoopDefaultMode));
   EXPECT_NE(fcntl(second.fds[0], F_GETFD), -1);
+  EXPECT_EQ(RunLoopSource::create(second.watch), nullptr);
 
-  // A descriptor closed behind the watch's back is dropped, not spun on.
-  killer->invalidate();
   int fds[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
   int closedCalls = 0;
-  auto closedSource =
-      RunLoopSource::create(SocketWatch::create(fds[0], [&](SocketWatch&) { ++closedCalls; }));
-  loop.addSource(closedSource, kRunLoopDefaultMode);
+  auto closed = RunLoopSource::create(SocketWatch::create(fds[0], [&](SocketWatch&) { ++closedCalls; }));
+  loop.addSource(closed, kRunLoopDefaultMode);
   close(fds[0]);
   close(fds[1]);
-  pass();
-  EXPECT_FALSE(closedSource->isValid());
+  pass(kRunLoopDefaultMode, loop);
+  EXPECT_FALSE(closed->isValid());
   EXPECT_EQ(closedCalls, 0);
-
   EXPECT_EQ(SocketWatch::create(-1, [](SocketWatch&) {}), nullptr);
   EXPECT_EQ(RunLoopSource::create(nullptr), nullptr);
-  EXPECT_EQ(RunLoopSource::create(second.watch), nullptr);  // invalidated
 }
 
 // Each thread has its own loop, which calls back on that thread only.
 TEST(RunLoop, CallbacksRunOnTheOwningThread) {
-  WatchedPair here, there;
-  std::thread::id calledOn, otherThread;
-  here.watch = SocketWatch::create(here.fds[0], [&](SocketWatch&) {
+  std::thread::id calledOn;
+  WatchedPair here([&] {
     calledOn = std::this_thread::get_id();
     char byte;
     EXPECT_EQ(read(here.fds[0], &byte, 1), 1);
   });
-  RunLoop::current().addSource(RunLoopSource::create(here.watch), kRunLoopDefaultMode);
+  WatchedPair there;
+  RunLoop::current().addSource(here.source, kRunLoopDefaultMode);
   here.poke();
   there.poke();
   RunLoop* otherLoop = nullptr;
   std::thread other([&] {
-    otherThread = std::this_thread::get_id();
     otherLoop = &RunLoop::current();
     otherLoop->addSource(there.source, kRunLoopDefaultMode);
     otherLoop->runInMode(kRunLoopDefaultMode, RunLoopClock::now() + std::chrono::seconds(5), true);
@@ -160,20 +138,17 @@ TEST(RunLoop, CallbacksRunOnTheOwningThread) {
 // sources, and however busy they are.
 TEST(RunLoop, RunUntilDateReturnsAtTheDate) {
   RunLoop loop;
-  auto deadline = RunLoopClock::now() + std::chrono::milliseconds(50);
-  loop.runUntilDate(deadline);
-  EXPECT_GE(RunLoopClock::now(), deadline);
-
-  WatchedPair busy;
-  busy.watch = SocketWatch::create(busy.fds[0], [&](SocketWatch&) {
-    ++busy.calls;  // never reads: stays readable
-  });
-  loop.addSource(RunLoopSource::create(busy.watch), kRunLoopDefaultMode);
-  busy.poke();
-  deadline = RunLoopClock::now() + std::chrono::milliseconds(50);
-  loop.runUntilDate(deadline);
-  EXPECT_GE(RunLoopClock::now(), deadline);
-  EXPECT_LT(RunLoopClock::now(), deadline + std::chrono::seconds(10));  // it did return
+  WatchedPair busy([] {});  // never reads: stays readable
+  for (bool withSource : {false, true}) {
+    if (withSource) {
+      loop.addSource(busy.source, kRunLoopDefaultMode);
+      busy.poke();
+    }
+    auto deadline = RunLoopClock::now() + milliseconds(50);
+    loop.runUntilDate(deadline);
+    EXPECT_GE(RunLoopClock::now(), deadline);
+    EXPECT_LT(RunLoopClock::now(), deadline + std::chrono::seconds(10));  // it did return
+  }
   EXPECT_GT(busy.calls, 1);
 }
 

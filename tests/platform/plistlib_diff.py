@@ -42,28 +42,23 @@ def random_date(rng, xml_safe):
     return date
 
 
+def random_real(rng, xml_safe):
+    if rng.random() < 0.5:
+        return rng.choice(EDGE_REALS)
+    if not xml_safe and rng.random() < 0.2:
+        return rng.choice([math.inf, -math.inf])
+    return rng.uniform(-1e6, 1e6) * 10 ** rng.randrange(-20, 20)
+
+
 def random_leaf(rng, xml_safe):
-    kind = rng.randrange(7)
-    if kind == 0:
-        return random_text(rng, xml_safe)
-    if kind == 1:
-        if rng.random() < 0.5:
-            return rng.choice(EDGE_INTS)
-        return rng.randint(INT64_MIN, INT64_MAX)
-    if kind == 2:
-        if rng.random() < 0.5:
-            return rng.choice(EDGE_REALS)
-        if not xml_safe and rng.random() < 0.2:
-            return rng.choice([math.inf, -math.inf])
-        return rng.uniform(-1e6, 1e6) * 10 ** rng.randrange(-20, 20)
-    if kind == 3:
-        return rng.random() < 0.5
-    if kind == 4:
-        size = rng.choice([0, 1, 3, 14, 15, 16, 300])
-        return bytes(rng.randrange(256) for _ in range(size))
-    if kind == 5:
-        return random_date(rng, xml_safe)
-    return rng.choice(EDGE_INTS)
+    makers = [lambda: random_text(rng, xml_safe),
+              lambda: rng.choice(EDGE_INTS) if rng.random() < 0.5 else rng.randint(INT64_MIN, INT64_MAX),
+              lambda: random_real(rng, xml_safe),
+              lambda: rng.random() < 0.5,
+              lambda: bytes(rng.randrange(256) for _ in range(rng.choice([0, 1, 3, 14, 15, 16, 300]))),
+              lambda: random_date(rng, xml_safe),
+              lambda: rng.choice(EDGE_INTS)]
+    return rng.choice(makers)()
 
 
 def random_tree(rng, xml_safe, depth=0):
@@ -121,29 +116,36 @@ def run(cmd, data=b""):
 
 
 def check_cli(tool):
-    """The check and print commands and their exit statuses."""
+    """The check and print commands, their exit statuses, and dates with a
+    fraction, which XML carries in whole seconds (the earlier one)."""
     failures = []
     with tempfile.TemporaryDirectory() as tmp:
-        good = os.path.join(tmp, "good.plist")
-        bad = os.path.join(tmp, "bad.plist")
+        good, bad = os.path.join(tmp, "good.plist"), os.path.join(tmp, "bad.plist")
         with open(good, "wb") as f:
             f.write(plistlib.dumps({"b": [1, "two"], "a": True}))
         with open(bad, "wb") as f:
             f.write(b"{ a = b")
+        dated = plistlib.dumps([datetime.datetime(1999, 12, 31, 23, 59, 59, 750000)], fmt=plistlib.FMT_BINARY)
         expectations = [
-            ([tool, "-l", good, good], 0, good + ": OK\n" + good + ": OK\n", ""),
-            ([tool, "-l", good, bad, good], 1, good + ": OK\n",
+            ([tool, "-l", good, good], b"", 0, good + ": OK\n" + good + ": OK\n", ""),
+            ([tool, "-l", good, bad, good], b"", 1, good + ": OK\n",
              bad + ": line 1: expected ';' after the value\n"),
-            ([tool, "-p", good], 0,
-             "{\n    a = 1;\n    b = (\n        1,\n        two\n    );\n}\n", ""),
-            ([tool, "-c", "text", "-o", "-", good], 2, "", None),
-            ([tool], 2, "", None),
+            ([tool, "-p", good], b"", 0, "{\n    a = 1;\n    b = (\n        1,\n        two\n    );\n}\n", ""),
+            ([tool, "-c", "text", "-o", "-", good], b"", 2, "", None),
+            ([tool], b"", 2, "", None),
+            ([tool, "-c", "xml", "-o", "-", "-"], dated, 0, None, ""),
         ]
-        for cmd, status, out, err in expectations:
-            r = run(cmd)
+        for cmd, data, status, out, err in expectations:
+            r = run(cmd, data)
             got = (r.returncode, r.stdout.decode(), r.stderr.decode())
-            if got[0] != status or got[1] != out or (err is not None and got[2] != err):
+            if got[0] != status or out not in (None, got[1]) or err not in (None, got[2]):
                 failures.append("%s: got %r" % (" ".join(cmd[1:]), got))
+        try:
+            whole = plistlib.loads(run([tool, "-c", "xml", "-o", "-", "-"], dated).stdout)
+        except Exception as e:  # plistlib refuses a fraction
+            whole = e
+        if whole != [datetime.datetime(1999, 12, 31, 23, 59, 59)]:
+            failures.append("XML date with a fraction: %r" % (whole,))
         # Converting a file in place replaces it whole.
         r = run([tool, "-c", "binary", "-o", good, good])
         with open(good, "rb") as f:
