@@ -92,16 +92,11 @@ TEST(KeyedView, IntersectionIsByValue) {
   EXPECT_FALSE(intersectsArray(array({}), array({str("b")})));
 }
 
+// The escaping itself is StringComponentAdditions'; other elements join as
+// their text.
 TEST(KeyPath, EscapingJoin) {
-  EXPECT_EQ(componentsJoinedByCharacter(array({}), u':')->str(), "");
-  EXPECT_EQ(componentsJoinedByCharacter(array({str("a:b")}), u':')->str(),
-            "a\\:b");
-  EXPECT_EQ(
-      componentsJoinedByCharacter(array({str(""), str("b")}), u':')->str(),
-      ":b");
-  EXPECT_EQ(componentsJoinedByCharacter(array({str("a:b"), str("c\\d")}), u':')
-                ->str(),
-            "a\\:b:c\\\\d");
+  EXPECT_EQ(componentsJoinedByCharacter(array({str("a:b"), makeInteger(2)}), u':')->str(),
+            "a\\:b:2");
 }
 
 TEST(KeyPath, WalkThroughDictionariesAndRecords) {
@@ -279,6 +274,19 @@ TEST(Store, RecordArraysMergeRecordByRecord) {
   EXPECT_FALSE(setNestedObject(
       tree, array({record("n", {{"_newid_", makeBoolean(true)}})}), "strings",
       false));
+
+  // Records never take the place of what is not an array, nor does a bulk
+  // update's deletion; where nothing was, they are stored as they are.
+  auto deletion = array({record("a", {{"_obsoleteid_", makeBoolean(true)}})});
+  tree->setObject(dict({{"k", str("v")}}), "d");
+  tree->setObject(str("leaf"), "leaf");
+  EXPECT_FALSE(setNestedObject(tree, deletion, "d", false));
+  EXPECT_FALSE(setNestedObject(tree, deletion, "leaf", false));
+  EXPECT_FALSE(updateWithDictionary(tree, dict({{"d", deletion}})));
+  EXPECT_EQ(text(nestedObjectForKey(tree, "d:k")), "v");
+  EXPECT_EQ(text(tree->objectForKey("leaf")), "leaf");
+  EXPECT_TRUE(setNestedObject(tree, deletion, "new", false));
+  EXPECT_EQ(tree->objectForKey("new"), deletion);
 }
 
 TEST(Store, RecordUpdateMarkers) {

@@ -6,6 +6,7 @@
 
 #include "tests/CommonLib/ScratchDirectory.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ValueBuilders.h"
 
 namespace steward {
 namespace {
@@ -208,22 +209,15 @@ TEST(XinetdArgs, ParsesAServerArgumentLine) {
 TEST(XinetdArgs, WritesAServerArgumentLineAndLogsWhatItCannot) {
   LogCapture capture;
   XinetdUtilities editor("ftp", "x");
-  auto options = makeMutableDictionary();
-  options->setObject(makeBoolean(true), "l");
-  options->setObject(makeString("/usr/libexec/ftpd"), "path");
-  options->setObject(makeInteger(0), "n");
-  options->setObject(makeReal(1.5), "r");
   auto values = makeMutableArray();
   values->addObject(makeString("1"));
   values->addObject(makeInteger(2));
-  options->setObject(values, "p");
-  options->setObject(makeMutableDictionary(), "d");
-  options->setObject(makeBoolean(false), "f");
-  EXPECT_EQ(editor.argListFromDictionary(options),
-            Value("/usr/libexec/ftpd -l -r -p 1 -p 2 "));
-  auto pathOnly = makeMutableDictionary();
-  pathOnly->setObject(makeString("/bin/x"), "path");
-  EXPECT_EQ(editor.argListFromDictionary(pathOnly), Value("/bin/x "));
+  auto options = dictionaryOf({{"l", makeBoolean(true)}, {"path", makeString("/usr/libexec/ftpd")},
+                               {"n", makeInteger(0)}, {"r", makeReal(1.5)}, {"p", values},
+                               {"d", makeMutableDictionary()}, {"f", makeBoolean(false)}});
+  EXPECT_EQ(editor.argListFromDictionary(options), Value("/usr/libexec/ftpd -l -r -p 1 -p 2 "));
+  EXPECT_EQ(editor.argListFromDictionary(dictionaryOf({{"path", makeString("/bin/x")}})),
+            Value("/bin/x "));
   EXPECT_EQ(editor.argListFromDictionary(makeMutableDictionary()), Value(""));
   EXPECT_EQ(editor.argListFromDictionary(nullptr), std::nullopt);
   EXPECT_EQ(texts(capture, 1),
