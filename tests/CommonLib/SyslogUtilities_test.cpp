@@ -36,133 +36,93 @@ TEST(SyslogNames, ConvertBothWays) {
       {"warning", 4}, {"Panic", 0}, {"*", 7}, {"=info", -1}};
   for (const auto& [name, level] : levels) EXPECT_EQ(S::syslogLevelForString(name), level);
   EXPECT_EQ(S::stringForSyslogFacility(32), "auth");
-  EXPECT_EQ(S::stringForSyslogFacility(1016), "*");
   EXPECT_EQ(S::stringForSyslogFacility(208), std::nullopt);
   EXPECT_EQ(S::stringForSyslogLevel(4), "warn");
-  EXPECT_EQ(S::stringForSyslogLevel(16), "none");
   EXPECT_EQ(S::stringForSyslogLevel(8), std::nullopt);
 }
 
-TEST(SyslogModel, FilesSelectorsUnderEachFacilityTheyName) {
-  auto model = modelOf(
-      "*.err;kern.debug;auth.notice\t/dev/console\n"
-      "mail,news.info\t\t/var/log/mail.log\n"
-      "lpr.none /var/log/lpr.log\n");
+// Selectors are filed under each facility they name ("*" is not copied into
+// single facilities); what cannot be read is skipped. Of shared lines the
+// most permissive /var/log level wins; a line serving its selector alone is
+// solitary and answers at once.
+TEST(SyslogModel, LevelsOfEachFacility) {
+  const std::string mixed =
+      "*.err;kern.debug;auth.notice\t/dev/console\nmail,news.info\t\t/var/log/mail.log\n"
+      "lpr.none /var/log/lpr.log\n";
+  const std::string skipped =
+      "# comment\n\nmail.=info;lpr;news.err;cron.info.x;bogus.info\t/var/log/n.log # note\n"
+      " user.notice\t/var/log/user.log\nkern.*\n   \n\n\n";
+  const std::string shared =
+      "mail,news.notice\t/var/log/a.log\nmail,news.info\t/var/log/b.log\nmail,news.debug\t/dev/console\n";
+  const std::tuple<std::string, int, int> cases[] = {
+      {mixed, kMail, 6}, {mixed, kNews, 6}, {mixed, 48, 0}, {mixed, kKern, -1}, {mixed, 208, -1},
+      {skipped, kMail, -1}, {skipped, kNews, 3}, {skipped, 72, 6}, {skipped, 8, 5}, {skipped, kKern, -1},
+      {shared, kMail, 6}, {"mail.notice\t/var/log/a.log\nmail,news.info\t/var/log/b.log\n", kMail, 5},
+  };
+  for (const auto& [text, facility, level] : cases)
+    EXPECT_EQ(modelOf(text)->levelForFacility(facility), level) << text << facility;
+
+  auto model = modelOf(mixed);
   EXPECT_EQ(model->actionsForFacility(kAll, 3), Actions({"/dev/console"}));
   EXPECT_EQ(model->actionsForFacility(kAll, 4), std::nullopt);
   EXPECT_EQ(model->actionsForFacility(kKern, 7), Actions({"/dev/console"}));
   EXPECT_EQ(model->actionsForFacility(kAuth, 5), Actions({"/dev/console"}));
   EXPECT_EQ(model->actionsForFacility(kAuth, 6), std::nullopt);
-  // "*" is not copied into single facilities.
-  EXPECT_EQ(model->levelForFacility(kMail), 6);
-  EXPECT_EQ(model->levelForFacility(kNews), 6);
-  EXPECT_EQ(model->levelNameForFacilityName("mail"), "info");
   EXPECT_EQ(model->levelNameForFacilityName("lpr"), "emerg");  // "none" is held as 0
-  EXPECT_EQ(model->levelNameForFacilityName("kern"), std::nullopt);  // no /var/log
   EXPECT_EQ(model->levelNameForFacilityName("nosuch"), std::nullopt);
-  EXPECT_EQ(model->levelForFacility(208), -1);
-  EXPECT_EQ(model->actionsForFacility(208, 0), std::nullopt);
-}
-
-TEST(SyslogModel, SkipsWhatItCannotReadAndKeepsEveryLine) {
-  const std::string text =
-      "# comment\n"
-      "\n"
-      "mail.=info;lpr;news.err;cron.info.x;bogus.info\t/var/log/n.log # note\n"
-      " user.notice\t/var/log/user.log\n"
-      "kern.*\n"
-      "   \n\n\n";
-  auto model = modelOf(text);
-  EXPECT_EQ(model->levelForFacility(kMail), -1);
-  EXPECT_EQ(model->levelForFacility(kNews), 3);
-  EXPECT_EQ(model->levelForFacility(72), 6);
-  EXPECT_EQ(model->levelForFacility(8), 5);
-  EXPECT_EQ(model->levelForFacility(kKern), -1);  // no action
-  // Trailing empty lines are dropped, a last line of blanks stays.
-  EXPECT_EQ(model->text(), text.substr(0, text.size() - 3) + "\n");
-}
-
-TEST(SyslogModel, LevelForFacilityTakesTheHighestUnlessOneIsSolitary) {
-  // Shared lines are not solitary: the most permissive /var/log level wins.
-  auto model = modelOf(
-      "mail,news.notice\t/var/log/a.log\n"
-      "mail,news.info\t/var/log/b.log\n"
-      "mail,news.debug\t/dev/console\n");
-  EXPECT_EQ(model->levelForFacility(kMail), 6);
-  EXPECT_EQ(model->actionsForFacility(kMail, 6),
+  EXPECT_EQ(modelOf(shared)->actionsForFacility(kMail, 6),
             Actions({"/var/log/b.log", "/dev/console"}));
-  // A line that serves its selector alone is solitary and answers at once.
-  model = modelOf("mail.notice\t/var/log/a.log\nmail,news.info\t/var/log/b.log\n");
-  EXPECT_EQ(model->levelForFacility(kMail), 5);
+  // Trailing empty lines are dropped, a last line of blanks stays.
+  EXPECT_EQ(modelOf(skipped)->text(), skipped.substr(0, skipped.size() - 3) + "\n");
 }
 
-TEST(SyslogEdit, AppendsThenChangesItsOwnLineInPlace) {
-  const std::string text = "*.err\t/dev/console\n";
-  auto model = modelOf(text);
-  bool changed = false;
-  EXPECT_EQ(stderrOf([&] { changed = model->setLevel(6, kMail, "/var/log/mail.log"); }),
-            "new syslog line:\nmail.info\t\t\t\t\t\t/var/log/mail.log\n");
-  EXPECT_TRUE(changed);
-  EXPECT_TRUE(model->dirty());
-  EXPECT_EQ(model->text(), text + "mail.info\t\t\t\t\t\t/var/log/mail.log\n");
-
-  // Its own line changes in place; "none" never equals a held level, so it
-  // rewrites every time.
-  const std::tuple<int, bool, const char*> edits[] = {
-      {6, false, "mail.info\t\t\t\t\t\t"}, {3, true, "mail.err\t\t\t\t\t\t"},
-      {7, true, "mail.*\t\t\t\t\t\t\t"}, {16, true, "mail.none\t\t\t\t\t\t"},
-      {16, true, "mail.none\t\t\t\t\t\t"}};
-  for (const auto& [level, changes, line] : edits) {
-    stderrOf([&] { changed = model->setLevel(level, kMail, "/var/log/mail.log"); });
-    EXPECT_EQ(changed, changes) << line;
-    EXPECT_EQ(model->text(), text + line + "/var/log/mail.log\n");
+// A line that serves the selector alone is rewritten in place; lines shared
+// with other selectors, or carrying a comment or a leading blank, are left
+// and a line is appended, its action after five to seven tabs. "none" never
+// equals a held level; "mark" and "*" share a slot but not their lines.
+TEST(SyslogEdit, RewritesItsOwnLineOrAppendsOne) {
+  const std::string own = "mail.info\t\t\t\t\t\t/var/log/m\n";
+  const std::string err = "mail.err\t\t\t\t\t\t/var/log/m\n";
+  struct Case {
+    std::string before;
+    const char *level, *facility, *action;
+    bool changed;
+    std::string after;
+  } cases[] = {
+      {"*.err\t/dev/console\n", "info", "mail", "/var/log/m", true, "*.err\t/dev/console\n" + own},
+      {own, "info", "mail", "/var/log/m", false, own},
+      {own, "err", "mail", "/var/log/m", true, err},
+      {own, "*", "mail", "/var/log/m", true, "mail.*\t\t\t\t\t\t\t/var/log/m\n"},
+      {"mail.none\t\t\t\t\t\t/var/log/m\n", "none", "mail", "/var/log/m", true,
+       "mail.none\t\t\t\t\t\t/var/log/m\n"},
+      {"", "err", "*", "/dev/console", true, "*.err\t\t\t\t\t\t\t/dev/console\n"},
+      {"", "notice", "RemoteAuth", "/var/log/r", true, "remoteauth.notice\t\t\t\t\t/var/log/r\n"},
+      {"", "warning", "security", "@loghost", true, "auth.warn\t\t\t\t\t\t@loghost\n"},
+      {"security.info\t/var/log/s\n", "err", "auth", "/var/log/s", true, "auth.err\t\t\t\t\t\t/var/log/s\n"},
+      {"# c\nmail.info\t/var/log/m\nkern.*\t/dev/console\n\n\n", "err", "mail", "/var/log/m", true,
+       "# c\n" + err + "kern.*\t/dev/console\n"},
+      {"mail,news.info\t/var/log/m\n", "err", "mail", "/var/log/m", true,
+       "mail,news.info\t/var/log/m\n" + err},
+      {"mail.info;kern.err\t/var/log/m\n", "err", "mail", "/var/log/m", true,
+       "mail.info;kern.err\t/var/log/m\n" + err},
+      {"mail.info\t/var/log/m # keep\n", "err", "mail", "/var/log/m", true,
+       "mail.info\t/var/log/m # keep\n" + err},
+      {" mail.info\t/var/log/m\n", "err", "mail", "/var/log/m", true, " mail.info\t/var/log/m\n" + err},
+      {"*.err\t/dev/console\n", "info", "mark", "/dev/console", true,
+       "*.err\t/dev/console\nmark.info\t\t\t\t\t\t/dev/console\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.before + c.level + " " + c.facility);
+    auto model = modelOf(c.before);
+    stderrOf([&] { EXPECT_EQ(model->setLevelName(c.level, c.facility, c.action), c.changed); });
+    EXPECT_EQ(model->text(), c.after);
+    EXPECT_EQ(model->dirty(), c.changed);
   }
-}
-
-TEST(SyslogEdit, ComposesTheActionColumnWithFiveToSevenTabs) {
-  auto model = modelOf("");
-  EXPECT_EQ(stderrOf([&] { (void)model->setLevel(3, kAll, "/dev/console"); }),
-            "new syslog line:\n*.err\t\t\t\t\t\t\t/dev/console\n");
-  EXPECT_EQ(stderrOf([&] { (void)model->setLevelName("notice", "RemoteAuth", "/var/log/r"); }),
-            "new syslog line:\nremoteauth.notice\t\t\t\t\t/var/log/r\n");
-  EXPECT_EQ(stderrOf([&] { (void)model->setLevelName("warning", "security", "@loghost"); }),
-            "new syslog line:\nauth.warn\t\t\t\t\t\t@loghost\n");
-  EXPECT_EQ(model->text(),
-            "*.err\t\t\t\t\t\t\t/dev/console\n"
-            "remoteauth.notice\t\t\t\t\t/var/log/r\n"
-            "auth.warn\t\t\t\t\t\t@loghost\n");
-}
-
-// A line of the file that serves one selector alone is rewritten in place;
-// lines shared with other selectors, or carrying a comment or a leading
-// blank, are left as they are and a new line is appended.
-TEST(SyslogEdit, RewritesOnlyLinesThatServeTheSelectorAlone) {
-  auto model = modelOf("# c\nmail.info\t/var/log/mail.log\nkern.*\t/dev/console\n\n\n");
-  stderrOf([&] { EXPECT_TRUE(model->setLevel(3, kMail, "/var/log/mail.log")); });
-  EXPECT_EQ(model->text(),
-            "# c\nmail.err\t\t\t\t\t\t/var/log/mail.log\nkern.*\t/dev/console\n");
-
-  for (const std::string shared :
-       {"mail,news.info\t/var/log/mail.log", "mail.info;kern.err\t/var/log/mail.log",
-        "mail.info\t/var/log/mail.log # keep", " mail.info\t/var/log/mail.log"}) {
-    model = modelOf(shared + "\n");
-    stderrOf([&] { EXPECT_TRUE(model->setLevel(3, kMail, "/var/log/mail.log")); });
-    EXPECT_EQ(model->text(), shared + "\nmail.err\t\t\t\t\t\t/var/log/mail.log\n") << shared;
-  }
-}
-
-// "mark" and "*" share a slot, but an edit of one never touches the
-// other's lines; a second name of a facility is still that facility.
-TEST(SyslogEdit, EditsOnlyTheLinesOfTheFacilityNamed) {
-  auto model = modelOf("*.err\t/dev/console\n");
-  stderrOf([&] { EXPECT_TRUE(model->setLevel(6, 200, "/dev/console")); });
-  EXPECT_EQ(model->text(), "*.err\t/dev/console\nmark.info\t\t\t\t\t\t/dev/console\n");
+  auto model = modelOf("*.err\t/dev/console\nmark.info\t/dev/console\n");
+  EXPECT_EQ(stderrOf([&] { (void)model->setLevel(6, kMail, "/var/log/m"); }),
+            "new syslog line:\n" + own);
   EXPECT_TRUE(model->removeActionsForFacilityName("mark"));
-  EXPECT_EQ(model->text(), "*.err\t/dev/console\n");
-
-  model = modelOf("security.info\t/var/log/s\n");
-  stderrOf([&] { EXPECT_TRUE(model->setLevelName("err", "auth", "/var/log/s")); });
-  EXPECT_EQ(model->text(), "auth.err\t\t\t\t\t\t/var/log/s\n");
+  EXPECT_EQ(model->text(), "*.err\t/dev/console\n" + own);
 }
 
 TEST(SyslogEdit, RefusesWhatHasNoNameOrWouldNotReadBack) {
@@ -196,8 +156,7 @@ TEST(SyslogEdit, RemovingDeletesSolitaryLinesAndForgetsTheFacility) {
   model = modelOf("a\n\nmail.err\t/var/log/m\n");
   EXPECT_TRUE(model->setLevel(3, kMail, std::nullopt));
   EXPECT_EQ(model->text(), "a\n");
-  model = modelOf("");
-  EXPECT_EQ(model->text(), "\n");
+  EXPECT_EQ(modelOf("")->text(), "\n");
 }
 
 // Without edits the file is read again and nothing signalled; after an edit
@@ -209,13 +168,13 @@ TEST(SyslogRecycle, WritesTheFileAndSignalsOnlyTheDaemon) {
   NamedSleeper daemon(dir, "sk-syslogd");
   dir.write("syslog.conf", "*.err\t/dev/console\n\n");
   dir.write("syslogd.pid", std::to_string(daemon.pid()) + "\n");
-  for (const char* name : {"sk-absentd", "sk-realsyslogd", "sk-syslogd"}) {
+  for (const std::string name : {"sk-absentd", "sk-realsyslogd", "sk-syslogd"}) {
     SyslogUtilities model(dir.path("syslog.conf"), SyslogDaemon{dir.path("syslogd.pid"), name});
     stderrOf([&] { EXPECT_TRUE(model.setLevel(6, kMail, "/var/log/m")); });
     EXPECT_EQ(dir.read("syslog.conf"), "*.err\t/dev/console\n\n");  // nothing yet
-    EXPECT_EQ(model.recycle(), name == std::string("sk-syslogd")) << name;
+    EXPECT_EQ(model.recycle(), name == "sk-syslogd") << name;
     EXPECT_EQ(dir.read("syslog.conf"), "*.err\t/dev/console\nmail.info\t\t\t\t\t\t/var/log/m\n");
-    EXPECT_TRUE(name == std::string("sk-syslogd") || daemon.running()) << name;
+    EXPECT_TRUE(name == "sk-syslogd" || daemon.running()) << name;
     dir.write("syslog.conf", "*.err\t/dev/console\n\n");
   }
   EXPECT_EQ(daemon.terminatingSignal(), SIGHUP);
@@ -228,6 +187,8 @@ TEST(SyslogRecycle, WritesTheFileAndSignalsOnlyTheDaemon) {
   EXPECT_EQ(model.levelForFacility(kMail), 6);
 }
 
+// A file that cannot be read is never written; once it appears, the next
+// use loads it.
 TEST(SyslogFile, AFileThatCannotBeReadIsNeverWritten) {
   ScratchDirectory dir;
   SyslogUtilities model(dir.path("syslog.conf"), SyslogDaemon{dir.path("p"), "sk-absentd"});
@@ -235,11 +196,9 @@ TEST(SyslogFile, AFileThatCannotBeReadIsNeverWritten) {
   EXPECT_FALSE(model.setLevel(3, kMail, "/var/log/m"));
   EXPECT_FALSE(model.removeActionsForFacility(kMail));
   EXPECT_FALSE(model.recycle());
-  EXPECT_FALSE(std::filesystem::exists(dir.path("syslog.conf")));
-  // Once the file appears, the next use loads it.
+  EXPECT_EQ(dir.listing(), "");
   dir.write("syslog.conf", "mail.info\t/var/log/m\n");
   EXPECT_EQ(model.levelForFacility(kMail), 6);
-  EXPECT_EQ(SyslogUtilities().configPath(), "/etc/syslog.conf");
 }
 
 }  // namespace
