@@ -15,6 +15,7 @@
 
 #include "host/CallerIdentity.h"
 #include "host/Entry.h"
+#include "platform/AtomicFile.h"
 #include "platform/DeviceRegistry.h"
 #include "platform/MessagePort.h"
 #include "platform/ProcessLauncher.h"
@@ -113,34 +114,6 @@ MutableDictionaryRef xml_dictionary_from_file(const std::string& path) {
   std::string error;
   ValueRef root = propertyListFromFile(path, Mutability::kMutableContainers, &format, &error);
   return format == PropertyListFormat::kXML ? as<MutableDictionary>(root) : nullptr;
-}
-
-// Replaces the file at path by one holding bytes, through a new file beside
-// it, so that a reader sees the old content or the new; the new file takes
-// the old one's owner, group and mode. False leaves the old file as it was.
-bool replace_file_keeping_owner(const std::string& path, std::string_view bytes) {
-  struct stat old;
-  bool hadOld = stat(path.c_str(), &old) == 0;
-  std::string temporary = path + ".XXXXXX";
-  int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = true;
-  for (std::string_view rest = bytes; ok && !rest.empty();) {
-    ssize_t n = write(fd, rest.data(), rest.size());
-    if (n > 0) {
-      rest.remove_prefix(static_cast<std::size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      ok = false;
-    }
-  }
-  // The owner first: changing it clears set-id bits of the mode.
-  if (hadOld) ok = ok && fchown(fd, old.st_uid, old.st_gid) == 0;
-  ok = ok && fchmod(fd, hadOld ? old.st_mode & 07777 : 0644) == 0;
-  ok = ok && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) unlink(temporary.c_str());
-  return ok;
 }
 
 // The integer at the start of text, as the light's "state" reads it: blanks
@@ -278,7 +251,7 @@ DictionaryRef kestrel_email(const DictionaryRef& request, const MutableDictionar
   // A failed write keeps the old file and does not change the reply.
   std::string bytes, error;
   if (propertyListToData(settings, PropertyListFormat::kXML, &bytes, &error)) {
-    replace_file_keeping_owner(kMonitorSettingsPath, bytes);
+    (void)writeFileAtomically(kMonitorSettingsPath, bytes);
   }
   return status_reply(kNoErr);
 }

@@ -6,11 +6,13 @@
 
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <vector>
 
 #include "CommonLib/KeyedContainer.h"
 #include "CommonLib/NestedContainerAdditions.h"
 #include "CommonLib/WholeFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/Format.h"
 #include "platform/PropertyList.h"
 #include "platform/TextPropertyList.h"
@@ -70,10 +72,20 @@ float leadingReal(std::string_view text) {
   return error == std::errc() ? value : 0.0f;
 }
 
+// The shortest text that reads back to the value: in single precision when
+// the value is one (as converted text is), else in double precision.
 std::string realText(double value) {
   char buffer[64];
-  auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value));
+  auto single = static_cast<float>(value);
+  auto [end, error] = single == value || std::isnan(value)
+                          ? std::to_chars(buffer, buffer + sizeof buffer, single)
+                          : std::to_chars(buffer, buffer + sizeof buffer, value);
   return error == std::errc() ? std::string(buffer, end) : textOf(makeReal(value));
+}
+
+std::string elementText(const ValueRef& value) {
+  auto real = as<Real>(value);
+  return real ? realText(real->value()) : textOf(value);
 }
 
 bool boolValue(const ValueRef& value) {
@@ -110,8 +122,11 @@ ConfigurationParser::ConfigurationParser(const Path& file, const Path& typesFile
     : fFile(file) {
   setTypesDictionaryFromStringsFile(typesFile);
   setDefaultsDictionaryFromFile(defaultsFile);
-  readFile();
-  if (!populateDefaults || !fFile ||
+  bool read = readFile();
+  // Only a missing file is made from the defaults: one that is there but
+  // does not read keeps the user's settings.
+  bool missing = !read && fFile && access(fFile->c_str(), F_OK) != 0 && errno == ENOENT;
+  if (!populateDefaults || !(read || missing) ||
       !populateMissingParametersInDictionary(dictionary(), fDefaultsDictionary)) {
     return;
   }
@@ -180,7 +195,7 @@ bool ConfigurationParser::hasFilePath(const char* method, std::int32_t* status) 
 bool ConfigurationParser::writeDictionary() {
   std::string bytes, error;
   return propertyListToData(dictionary(), PropertyListFormat::kXML, &bytes, &error) &&
-         replaceFileAtomically(*fFile, bytes);
+         writeFileAtomically(*fFile, bytes);
 }
 
 bool ConfigurationParser::readFile() {
@@ -237,10 +252,7 @@ ValueRef ConfigurationParser::stringForKey(std::string_view key, const ValueRef&
       fTypesDictionary ? as<String>(fTypesDictionary->objectForKey(key)) : nullptr;
   if (!declaration || declaration->str() == "String") return value;
   if (declaration->str() == "Integer") return makeString(textOf(value));
-  if (declaration->str() == "Real") {
-    auto real = as<Real>(value);
-    return makeString(real ? realText(real->value()) : textOf(value));
-  }
+  if (declaration->str() == "Real") return makeString(elementText(value));
   std::vector<std::string_view> words = piecesOf(declaration->str(), " ");
   ArrayRef array = as<Array>(value);
   if (words.size() >= 2 && words[0] == "Array" && array) {
@@ -248,7 +260,7 @@ ValueRef ConfigurationParser::stringForKey(std::string_view key, const ValueRef&
     std::string joined;
     for (std::size_t i = 0; i < array->count(); ++i) {
       if (i > 0) joined += separator;
-      joined += textOf(array->objects()[i]);
+      joined += elementText(array->objects()[i]);
     }
     return makeString(std::move(joined));
   }

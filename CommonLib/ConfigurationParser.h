@@ -45,7 +45,8 @@ class ConfigurationParser {
 
   // Reads the types and defaults files, then the configuration. With
   // `populateDefaults`, defaults the configuration lacks are added and the
-  // file written back when anything was added.
+  // file written back when anything was added; a file that is there but
+  // cannot be read or parsed is left alone.
   explicit ConfigurationParser(const Path& file,
                                const Path& typesFile = std::nullopt,
                                const Path& defaultsFile = std::nullopt,
@@ -92,7 +93,8 @@ class ConfigurationParser {
   // when there is none.
   ValueRef objectForKey(std::string_view key, std::string_view text) const;
   // The text of a key's value as its declaration says; the value itself
-  // where the declaration makes no text.
+  // where the declaration makes no text. Reals are written in the shortest
+  // text that reads back to the same value.
   ValueRef stringForKey(std::string_view key, const ValueRef& value) const;
 
   // Adds to `dictionary` what `defaults` holds and it lacks, through nested

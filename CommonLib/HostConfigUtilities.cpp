@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CommonLib/WholeFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/Format.h"
 
 namespace steward {
@@ -104,7 +105,7 @@ bool HostConfigUtilities::setOrAddEntryForKey(std::string_view key,
     if (errorNumber != ENOENT) return false;
     text.clear();
   }
-  return replaceFileAtomically(_configPath, textWithEntry(text, key, newValue));
+  return writeFileAtomically(_configPath, textWithEntry(text, key, newValue));
 }
 
 }  // namespace steward

@@ -189,14 +189,15 @@ bool plainStore(const MutableDictionaryRef& receiver, const ValueRef& value,
 
 bool store(const MutableDictionaryRef& receiver, const ValueRef& value,
            Path path, bool replace) {
-  // Dictionaries merge into dictionaries and record arrays into arrays; any
-  // other pair is replaced, a leaf by a dictionary too.
+  // Dictionaries merge into dictionaries and record arrays into arrays (into
+  // nothing else); any other pair is replaced, a leaf by a dictionary too.
   if (!replace) {
     ValueRef existing = walk(receiver, path);
     auto updates = as<Dictionary>(value);
     if (updates && as<Dictionary>(existing))
       return mergeDictionary(existing, *updates);
-    if (isRecordArray(value) && as<Array>(existing))
+    // Records go only into an array; nothing else is lost to them.
+    if (isRecordArray(value) && existing)
       return mergeRecords(existing, *as<Array>(value));
   }
   return plainStore(receiver, value, path);

@@ -97,7 +97,8 @@ MutableDictionaryRef dictionaryForKeys(const DictionaryRef& receiver,
 // dictionary value merges key by key into an existing dictionary, and a
 // record array record by record (updateDictionary) into an existing array
 // that is empty or holds records; the existing container must be mutable,
-// else false. Anything else replaces. A parent array without records is
+// else false, and a record array over any other value is false too.
+// Anything else replaces. A parent array without records is
 // addressed by the leading decimal number of the last component.
 [[nodiscard]] bool setNestedObject(const MutableDictionaryRef& receiver,
                                    const ValueRef& value,

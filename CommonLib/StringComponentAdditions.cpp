@@ -4,11 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include "CommonLib/WholeFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/Format.h"
 
 namespace steward {
@@ -208,24 +209,6 @@ bool isWhiteSpace(char32_t c) {
          c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
-bool readWholeFile(const std::string& path, std::string* bytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buffer[65536];
-  bool ok = true;
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
-    bytes->append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return ok;
-}
-
 bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -241,27 +224,6 @@ bool writeInPlace(const std::string& path, std::string_view bytes) {
   if (fd < 0) return false;
   bool ok = writeAll(fd, bytes);
   return ::close(fd) == 0 && ok;
-}
-
-// The new content goes into a fresh file beside the old one, reaches the
-// disk, and only then replaces the old file by renaming.
-bool writeAtomically(const std::string& path, std::string_view bytes) {
-  static std::atomic<unsigned> counter{0};
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = path + "." + std::to_string(::getpid()) + "-" +
-                std::to_string(counter++) + ".tmp";
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-  bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(temporary.c_str());
-  return ok;
 }
 
 }  // namespace
@@ -290,7 +252,8 @@ bool writeUTF8StringToFile(const StringRef& text, const std::string& path,
     owner = old.st_uid;
     group = old.st_gid;
   }
-  bool written = atomically ? writeAtomically(path, text->str())
+  // A new file gets the mode an ordinary creation would give it.
+  bool written = atomically ? writeFileAtomically(path, text->str(), nullptr, 0666)
                             : writeInPlace(path, text->str());
   if (!written) return false;
   if (::chown(path.c_str(), owner, group) != 0) {

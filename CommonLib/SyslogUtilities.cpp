@@ -8,6 +8,7 @@
 
 #include "CommonLib/ProcessUtilities.h"
 #include "CommonLib/WholeFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/Format.h"
 
 namespace steward {
@@ -321,7 +322,7 @@ std::string SyslogUtilities::text() const {
 
 bool SyslogUtilities::recycle() {
   if (!_dirty) return _readFileFromPath();
-  if (!replaceFileAtomically(_configPath, text())) return false;
+  if (!writeFileAtomically(_configPath, text())) return false;
   int pid = find_daemon_pid(_daemon.pidFile.c_str(), _daemon.processName.c_str());
   if (pid <= 0) return false;
   kill(pid, SIGHUP);

@@ -9,27 +9,6 @@
 
 namespace steward {
 
-namespace {
-
-bool fail(std::string* error, const std::string& what) {
-  if (error) *error = what + ": " + std::strerror(errno);
-  return false;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-}  // namespace
-
 bool readWholeFile(const std::string& path, std::string* contents,
                    int* errorNumber) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -52,31 +31,6 @@ bool readWholeFile(const std::string& path, std::string* contents,
   }
   close(fd);
   *contents = std::move(bytes);
-  return true;
-}
-
-bool replaceFileAtomically(const std::string& path, std::string_view contents,
-                           std::string* error) {
-  mode_t mode = 0644;
-  struct stat old;
-  if (stat(path.c_str(), &old) == 0) mode = old.st_mode & 07777;
-
-  std::string temporary = path + ".XXXXXX";
-  int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return fail(error, "cannot create a file beside " + path);
-  bool written = writeAll(fd, contents) && fchmod(fd, mode) == 0 &&
-                 fsync(fd) == 0;
-  int saved = errno;
-  if (close(fd) != 0 && written) {
-    written = false;
-    saved = errno;
-  }
-  if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
-    if (written) saved = errno;
-    unlink(temporary.c_str());
-    errno = saved;
-    return fail(error, "cannot replace " + path);
-  }
   return true;
 }
 

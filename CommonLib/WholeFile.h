@@ -1,5 +1,6 @@
-// Whole-file reading and atomic replacement for the configuration editors,
-// which read a file entirely, edit the text in memory and put it back whole.
+// Whole-file reading and splitting for the configuration editors, which read
+// a file entirely, edit the text in memory and put it back whole (with
+// platform/AtomicFile.h).
 #pragma once
 
 #include <string>
@@ -12,16 +13,6 @@ namespace steward {
 // false and leaves errno's value in `*errorNumber` when that is given.
 [[nodiscard]] bool readWholeFile(const std::string& path, std::string* contents,
                                  int* errorNumber = nullptr);
-
-// Replaces the file at `path` by a new one holding `contents`: the bytes go
-// into a temporary file beside it, which then takes the old file's place by
-// renaming, so readers see the old or the new file whole. The new file keeps
-// the old one's permission bits (0644 when there was none). On failure the
-// old file stays untouched, no temporary file is left behind, and a short
-// reason goes to `*error` when that is given.
-[[nodiscard]] bool replaceFileAtomically(const std::string& path,
-                                         std::string_view contents,
-                                         std::string* error = nullptr);
 
 // The pieces of the text between separators, empty ones included, so that
 // joining them with the separator gives the text back. An empty separator

@@ -9,6 +9,7 @@
 
 #include "CommonLib/ProcessUtilities.h"
 #include "CommonLib/WholeFile.h"
+#include "platform/AtomicFile.h"
 #include "platform/Format.h"
 
 namespace steward {
@@ -319,13 +320,13 @@ bool XinetdUtilities::setOrAddEntryForKey(std::string_view key,
   std::string text;
   if (!readWholeFile(fFilePath, &text)) return false;
   std::optional<std::string> edited = textWithEntry(text, key, newValue);
-  return !edited || replaceFileAtomically(fFilePath, *edited);
+  return !edited || writeFileAtomically(fFilePath, *edited);
 }
 
 bool XinetdUtilities::removeEntryForKey(std::string_view key) const {
   std::string text;
   if (key.empty() || !readWholeFile(fFilePath, &text)) return false;
-  return replaceFileAtomically(fFilePath, textWithoutEntry(text, key));
+  return writeFileAtomically(fFilePath, textWithoutEntry(text, key));
 }
 
 MutableDictionaryRef XinetdUtilities::dictionaryFromArgList(

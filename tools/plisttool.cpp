@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/AtomicFile.h"
 #include "platform/PropertyList.h"
 #include "platform/PropertyValue.h"
 
@@ -74,22 +75,8 @@ bool save(const std::string& path, const std::string& bytes,
     *error = "-: " + std::string(std::strerror(errno));
     return false;
   }
-  std::string temp = path + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    *error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  bool ok = ::fchmod(fd, 0666 & ~mask) == 0 && writeAll(fd, bytes);
-  ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    *error = path + ": " + std::strerror(errno);
-    ::unlink(temp.c_str());
-  }
-  return ok;
+  // A new file gets the mode an ordinary creation would give it.
+  return writeFileAtomically(path, bytes, error, 0666);
 }
 
 int convert(const std::vector<std::string>& args) {

@@ -8,110 +8,82 @@
 namespace steward {
 namespace {
 
-std::string valueIn(std::string_view text, std::string_view key) {
-  std::string value = "untouched", badLine;
-  EXPECT_TRUE(HostConfigUtilities::valueForKeyInText(text, key, &value, &badLine));
-  return value;
-}
+using Editor = HostConfigUtilities;
 
-// The key must be followed by "="; a longer key or a comment is not its entry.
+// The key must be followed by "="; a longer key or a comment is not its
+// entry. A value holding "=" makes its line a bad line.
 TEST(HostConfigText, FindsTheEntryOfExactlyTheKey) {
   const std::string text =
-      "ALPHA_BETA=2\nALPHA=1\n  \tGAMMA=\"3 x\" \n# DELTA=x\nEMPTY=\nDUP=1\nDUP=2";
-  EXPECT_EQ(valueIn(text, "ALPHA"), "1");
-  EXPECT_EQ(valueIn(text, "ALPHA_BETA"), "2");
-  EXPECT_EQ(valueIn(text, "ALP"), "");
-  EXPECT_EQ(valueIn(text, "GAMMA"), "\"3 x\"");
-  EXPECT_EQ(valueIn(text, "DELTA"), "");
-  EXPECT_EQ(valueIn(text, "EMPTY"), "");
-  EXPECT_EQ(valueIn(text, "DUP"), "1");
-  EXPECT_EQ(valueIn("", "ALPHA"), "");
-}
-
-TEST(HostConfigText, AValueHoldingAnEqualsSignIsABadLine) {
+      "ALPHA_BETA=2\nALPHA=1\n  \tGAMMA=\"3 x\" \n# DELTA=x\nEMPTY=\nDUP=1\nDUP=2\n  BAD=a=b \n";
+  const std::pair<const char*, const char*> cases[] = {
+      {"ALPHA", "1"}, {"ALPHA_BETA", "2"}, {"ALP", ""}, {"GAMMA", "\"3 x\""},
+      {"DELTA", ""}, {"EMPTY", ""}, {"DUP", "1"}};
+  for (const auto& [key, expected] : cases) {
+    std::string value = "untouched", badLine;
+    EXPECT_TRUE(Editor::valueForKeyInText(text, key, &value, &badLine));
+    EXPECT_EQ(value, expected) << key;
+  }
   std::string value = "untouched", badLine;
-  EXPECT_FALSE(HostConfigUtilities::valueForKeyInText("A=1\n  KEY=a=b \n", "KEY",
-                                                      &value, &badLine));
-  EXPECT_EQ(value, "untouched");
-  EXPECT_EQ(badLine, "KEY=a=b");
+  EXPECT_FALSE(Editor::valueForKeyInText(text, "BAD", &value, &badLine));
+  EXPECT_EQ(value + "|" + badLine, "untouched|BAD=a=b");
 }
 
-TEST(HostConfigText, SettingReplacesEveryEntryAndTrimsEveryLine) {
-  EXPECT_EQ(HostConfigUtilities::textWithEntry("ALPHA_BETA=2\nALPHA=1\n", "ALPHA", "5"),
-            "ALPHA_BETA=2\nALPHA=5\n");
-  EXPECT_EQ(HostConfigUtilities::textWithEntry("K=1\n # c \nK=2\n", "K", "\"a b\""),
-            "K=\"a b\"\n# c\nK=\"a b\"\n");
-  EXPECT_EQ(HostConfigUtilities::textWithEntry("  GAMMA=3\n\tX=1\t\n", "X", "2"),
-            "GAMMA=3\nX=2\n");
-  // No final line feed is added where there was none.
-  EXPECT_EQ(HostConfigUtilities::textWithEntry("A=1\nB=2", "B", "3"), "A=1\nB=3");
-  // Other bytes pass through: a carriage return is not trimmed.
-  EXPECT_EQ(HostConfigUtilities::textWithEntry("A=1\r\nB=\xff\n", "A", "2"),
-            "A=2\nB=\xff\n");
-}
-
-TEST(HostConfigText, AnAbsentKeyIsAppendedOnALineOfItsOwn) {
-  EXPECT_EQ(HostConfigUtilities::textWithEntry("A=1\n", "B", "2"), "A=1\nB=2\n");
-  EXPECT_EQ(HostConfigUtilities::textWithEntry("A=1", "B", "2"), "A=1\nB=2\n");
-  EXPECT_EQ(HostConfigUtilities::textWithEntry("A=1\n\n", "B", "2"), "A=1\n\nB=2\n");
-  EXPECT_EQ(HostConfigUtilities::textWithEntry("# B=x\n", "B", "2"), "# B=x\nB=2\n");
-  EXPECT_EQ(HostConfigUtilities::textWithEntry("", "KEY", "value"), "KEY=value\n");
+// Every entry of the key is set and every line trimmed; a carriage return is
+// no blank. An absent key is appended on a line of its own.
+TEST(HostConfigText, SetsEveryEntryOrAppendsOne) {
+  const char* cases[][4] = {
+      {"ALPHA_BETA=2\nALPHA=1\n", "ALPHA", "5", "ALPHA_BETA=2\nALPHA=5\n"},
+      {"K=1\n # c \nK=2\n", "K", "\"a b\"", "K=\"a b\"\n# c\nK=\"a b\"\n"},
+      {"  GAMMA=3\n\tX=1\t\n", "X", "2", "GAMMA=3\nX=2\n"},
+      {"A=1\nB=2", "B", "3", "A=1\nB=3"},
+      {"A=1\r\nB=\xff\n", "A", "2", "A=2\nB=\xff\n"},
+      {"A=1", "B", "2", "A=1\nB=2\n"},
+      {"A=1\n\n", "B", "2", "A=1\n\nB=2\n"},
+      {"# B=x\n", "B", "2", "# B=x\nB=2\n"},
+      {"", "KEY", "value", "KEY=value\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Editor::textWithEntry(c[0], c[1], c[2]), c[3]) << c[0];
 }
 
 TEST(HostConfigUtilities, ReadsTheFileAndReportsABadLineOnStandardError) {
   ScratchDirectory dir;
-  HostConfigUtilities editor(dir.path("hostconfig"));
+  Editor editor(dir.path("hostconfig"));
   std::string value = "untouched";
   EXPECT_TRUE(editor.getValueForKey("A", &value));  // no file yet
   EXPECT_EQ(value, "");
   EXPECT_FALSE(editor.getValueForKey("", &value));
   EXPECT_FALSE(editor.getValueForKey("A", nullptr));
-
   dir.write("hostconfig", "A=1\nKEY=a=b\n");
-  EXPECT_TRUE(editor.getValueForKey("A", &value));
-  EXPECT_EQ(value, "1");
   testing::internal::CaptureStderr();
   EXPECT_FALSE(editor.getValueForKey("KEY", &value));
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Error: bad line in " + dir.path("hostconfig") + ":\nKEY=a=b\n");
-  EXPECT_EQ(value, "1");
 }
 
-TEST(HostConfigUtilities, WritesTheFileAtomicallyKeepingItsMode) {
+// Atomically, keeping owner, group and mode (run as root); input that would
+// not read back as one entry, and a file that cannot be read, change nothing.
+TEST(HostConfigUtilities, WritesTheFileSafely) {
   ScratchDirectory dir;
-  HostConfigUtilities editor(dir.path("hostconfig"));
+  Editor editor(dir.path("hostconfig"));
   ASSERT_TRUE(editor.setOrAddEntryForKey("KEY", "value"));  // created
   EXPECT_EQ(dir.read("hostconfig"), "KEY=value\n");
-
+  ASSERT_EQ(chown(dir.path("hostconfig").c_str(), 4321, 8765), 0);
   chmod(dir.path("hostconfig").c_str(), 0640);
   ASSERT_TRUE(editor.setOrAddEntryForKey("KEY", ""));
-  EXPECT_EQ(dir.read("hostconfig"), "KEY=\n");
   struct stat info;
   ASSERT_EQ(stat(dir.path("hostconfig").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(info.st_uid, 4321u);
+  EXPECT_EQ(info.st_gid, 8765u);
+  for (const auto& [key, value] : {std::pair{"", "1"}, {"A=B", "1"}, {"A B", "1"},
+                                   {"A", "1\nB=2"}, {"A", "x=y"}})
+    EXPECT_FALSE(editor.setOrAddEntryForKey(key, value)) << key << value;
+  EXPECT_EQ(dir.read("hostconfig"), "KEY=\n");
   EXPECT_EQ(dir.listing(), "hostconfig ");  // no temporary file left
-}
-
-// Input that would not read back as one entry is refused, and a file that
-// exists but cannot be read is never replaced by the new entry alone.
-TEST(HostConfigUtilities, RefusesWhatCannotBeWrittenSafely) {
-  ScratchDirectory dir;
-  dir.write("hostconfig", "A=1\n");
-  HostConfigUtilities editor(dir.path("hostconfig"));
-  EXPECT_FALSE(editor.setOrAddEntryForKey("", "1"));
-  EXPECT_FALSE(editor.setOrAddEntryForKey("A=B", "1"));
-  EXPECT_FALSE(editor.setOrAddEntryForKey("A B", "1"));
-  EXPECT_FALSE(editor.setOrAddEntryForKey("A", "1\nB=2"));
-  EXPECT_FALSE(editor.setOrAddEntryForKey("A", "x=y"));
-  EXPECT_EQ(dir.read("hostconfig"), "A=1\n");
-
   std::filesystem::create_directory(dir.path("unreadable"));
-  HostConfigUtilities onDirectory(dir.path("unreadable"));
-  EXPECT_FALSE(onDirectory.setOrAddEntryForKey("A", "1"));
+  EXPECT_FALSE(Editor(dir.path("unreadable")).setOrAddEntryForKey("A", "1"));
   EXPECT_TRUE(std::filesystem::is_directory(dir.path("unreadable")));
-
-  HostConfigUtilities inMissingDirectory(dir.path("none/hostconfig"));
-  EXPECT_FALSE(inMissingDirectory.setOrAddEntryForKey("A", "1"));
+  EXPECT_FALSE(Editor(dir.path("none/hostconfig")).setOrAddEntryForKey("A", "1"));
 }
 
 }  // namespace

@@ -3,10 +3,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
+#include "tests/CommonLib/ScratchDirectory.h"
 
 namespace steward {
 namespace {
@@ -16,30 +14,21 @@ void setTimes(const std::string& path, time_t seconds, long nanoseconds) {
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
 }
 
+// Whole seconds of the path itself: a link's own date, not its target's.
 TEST(PerformanceExtensions, ModificationDateOfThePathItself) {
-  char pattern[] = "/tmp/cl5-dates-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  std::string dir = pattern;
-  std::string file = dir + "/file";
-  std::string link = dir + "/link";
-  std::ofstream(file) << "x";
-  ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
-  setTimes(file, 1000000000, 700000000);
-  setTimes(link, 1500000000, 100);
-
-  DateRef fileDate = modificationDateAtPath(file);
+  ScratchDirectory dir;
+  dir.write("file", "x");
+  ASSERT_EQ(symlink(dir.path("file").c_str(), dir.path("link").c_str()), 0);
+  setTimes(dir.path("file"), 1000000000, 700000000);
+  setTimes(dir.path("link"), 1500000000, 100);
+  DateRef fileDate = modificationDateAtPath(dir.path("file"));
   ASSERT_TRUE(fileDate);
-  EXPECT_EQ(fileDate->unixTime(), 1000000000.0);  // whole seconds only
-  DateRef linkDate = modificationDateAtPath(link);
-  ASSERT_TRUE(linkDate);
-  EXPECT_EQ(linkDate->unixTime(), 1500000000.0);  // the link's own date
-
-  setTimes(file, 1000000000, 100);  // another write in the same second
-  EXPECT_TRUE(isEqual(modificationDateAtPath(file), fileDate));
-
-  EXPECT_EQ(modificationDateAtPath(dir + "/missing"), nullptr);
+  EXPECT_EQ(fileDate->unixTime(), 1000000000.0);
+  EXPECT_EQ(modificationDateAtPath(dir.path("link"))->unixTime(), 1500000000.0);
+  setTimes(dir.path("file"), 1000000000, 100);  // another write in the same second
+  EXPECT_TRUE(isEqual(modificationDateAtPath(dir.path("file")), fileDate));
+  EXPECT_EQ(modificationDateAtPath(dir.path("missing")), nullptr);
   EXPECT_EQ(modificationDateAtPath(""), nullptr);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

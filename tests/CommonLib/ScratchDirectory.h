@@ -9,12 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
-#include <vector>
 
 namespace steward {
 
@@ -30,24 +29,20 @@ class ScratchDirectory {
 
   std::string path(const std::string& name) const { return path_ + "/" + name; }
   const std::string& path() const { return path_; }
-
   void write(const std::string& name, const std::string& contents) const {
     std::ofstream(path(name), std::ios::binary) << contents;
   }
   std::string read(const std::string& name) const {
-    std::ifstream in(path(name), std::ios::binary);
     std::ostringstream contents;
-    contents << in.rdbuf();
+    contents << std::ifstream(path(name), std::ios::binary).rdbuf();
     return contents.str();
   }
-  // The names in the directory, sorted.
+  // The names in the directory, sorted, each followed by a space.
   std::string listing() const {
+    std::set<std::string> sorted;
+    for (const auto& entry : std::filesystem::directory_iterator(path_))
+      sorted.insert(entry.path().filename().string());
     std::string names;
-    std::vector<std::string> sorted;
-    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
-      sorted.push_back(entry.path().filename().string());
-    }
-    std::sort(sorted.begin(), sorted.end());
     for (const auto& name : sorted) names += name + " ";
     return names;
   }
@@ -66,54 +61,33 @@ class NamedSleeper {
     std::filesystem::copy_file("/bin/sleep", program,
                                std::filesystem::copy_options::overwrite_existing);
     char* argv[] = {program.data(), const_cast<char*>("600"), nullptr};
-    if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) {
-      pid_ = -1;
-      return;
-    }
+    if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = -1;
     // The spawn returns while the kernel may still be naming the child.
-    std::string comm = "/proc/" + std::to_string(pid_) + "/comm";
-    for (int tries = 0; tries < 200; ++tries) {
-      std::string name;
-      std::ifstream in(comm);
-      std::getline(in, name);
-      if (name == commandName) break;
-      usleep(10000);
-    }
+    std::string name;
+    for (int tries = 0; pid_ > 0 && name != commandName && tries < 200; ++tries, usleep(10000))
+      std::getline(std::ifstream("/proc/" + std::to_string(pid_) + "/comm"), name);
   }
   ~NamedSleeper() {
-    if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
+    if (pid_ > 0 && !reaped_) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
   }
   NamedSleeper(const NamedSleeper&) = delete;
   NamedSleeper& operator=(const NamedSleeper&) = delete;
 
   pid_t pid() const { return pid_; }
-
   // The signal that ended the child, waiting up to two seconds; 0 while it
   // still runs.
   int terminatingSignal() {
-    for (int tries = 0; tries < 200; ++tries) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        reaped_ = true;
-        return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
-      }
-      usleep(10000);
-    }
-    return 0;
+    for (int tries = 0; tries < 200 && !reap(); ++tries) usleep(10000);
+    return !reaped_ ? 0 : WIFSIGNALED(status_) ? WTERMSIG(status_) : -1;
   }
   // Whether the child still runs (checked without waiting).
-  bool running() {
-    int status = 0;
-    if (reaped_) return false;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) reaped_ = true;
-    return !reaped_;
-  }
+  bool running() { return !reaped_ && !reap(); }
 
  private:
+  bool reap() { return reaped_ = reaped_ || waitpid(pid_, &status_, WNOHANG) == pid_; }
+
   pid_t pid_ = -1;
+  int status_ = 0;
   bool reaped_ = false;
 };
 

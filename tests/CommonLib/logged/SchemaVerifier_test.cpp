@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/PropertyList.h"
 #include "tests/CommonLib/ScratchDirectory.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ValueBuilders.h"
@@ -70,12 +69,9 @@ TEST(SchemaVerifier, FilteringKeepsOrderDropsNonRecordsAndReportsFailures) {
   ArrayRef records = arrayOf({good1, makeString("not a record"), bad, good2});
   ArrayRef failures;
   MutableArrayRef kept = SchemaVerifier::removeBadRecords(records, serviceTemplate(), &failures);
-  ASSERT_EQ(kept->count(), 2u);
-  EXPECT_EQ(kept->objects()[0], good1);
-  EXPECT_EQ(kept->objects()[1], good2);
+  EXPECT_EQ(kept->objects(), std::vector<ValueRef>({good1, good2}));
   ASSERT_TRUE(failures);
-  ASSERT_EQ(failures->count(), 1u);
-  EXPECT_EQ(failures->objects()[0], bad);
+  EXPECT_EQ(failures->objects(), std::vector<ValueRef>({bad}));
 
   failures = makeMutableArray();
   kept = SchemaVerifier::removeBadRecords(arrayOf({good1}), serviceTemplate(), &failures);
@@ -85,23 +81,14 @@ TEST(SchemaVerifier, FilteringKeepsOrderDropsNonRecordsAndReportsFailures) {
 
 TEST(SchemaVerifier, TestRunnerReportsEachCompleteCase) {
   ScratchDirectory dir;
-  auto write = [&](const std::string& name, const ValueRef& value) {
-    std::string bytes, error;
-    ASSERT_TRUE(propertyListToData(value, PropertyListFormat::kXML, &bytes, &error));
-    dir.write(name, bytes);
-  };
   DictionaryRef a = dictionaryOf({{"port", makeInteger(1)}});
   DictionaryRef b = dictionaryOf({{"port", makeString("x")}});
-  write("in.1.plist", arrayOf({a, b}));
-  write("template.1.plist", serviceTemplate());
-  write("out.1.plist", arrayOf({a}));
-  write("in.2.plist", arrayOf({a}));
-  write("template.2.plist", serviceTemplate());
-  write("out.2.plist", arrayOf({}));
   // Case 3 is incomplete: the run ends there.
-  write("in.3.plist", arrayOf({a}));
-  write("template.3.plist", serviceTemplate());
-
+  const std::pair<const char*, ValueRef> files[] = {
+      {"in.1", arrayOf({a, b})}, {"template.1", serviceTemplate()}, {"out.1", arrayOf({a})},
+      {"in.2", arrayOf({a})},    {"template.2", serviceTemplate()}, {"out.2", arrayOf({})},
+      {"in.3", arrayOf({a})},    {"template.3", serviceTemplate()}};
+  for (const auto& [name, value] : files) dir.write(name + std::string(".plist"), xmlOf(value));
   testing::internal::CaptureStdout();
   SchemaVerifier::testFromPath(dir.path() + "/");
   std::string report = testing::internal::GetCapturedStdout();

@@ -6,250 +6,170 @@
 
 #include "tests/CommonLib/ScratchDirectory.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ValueBuilders.h"
 
 namespace steward {
 namespace {
+
+using Value = std::optional<std::string>;
+using Texts = std::vector<std::string>;
 
 const std::string kFtp = "service ftp\n{\n\tdisable\t= yes\n}\n";
 
 // An editor of the ftp service whose files are under `dir`; its launcher
 // and pid file do not exist unless a test makes them.
 XinetdPaths pathsIn(const ScratchDirectory& dir) {
-  return XinetdPaths{dir.path() + "/", dir.path("xinetd.pid"), dir.path("launcher"),
-                     "sk-xinetd"};
+  return XinetdPaths{dir.path() + "/", dir.path("xinetd.pid"), dir.path("launcher"), "sk-xinetd"};
 }
 
-std::vector<std::string> texts(LogCapture& capture, std::size_t count) {
-  std::vector<std::string> result;
-  for (const LogLine& line : capture.waitForLines(count, std::chrono::seconds(2))) {
-    result.push_back(line.text);
-  }
-  return result;
-}
-
-using Value = std::optional<std::string>;
-
+// Only the first entry inside a block of the service's own name counts; a key
+// outside the body, glued to its operator or without a value is not found.
+// Carriage returns are no blanks, Unicode horizontal spaces are.
 TEST(XinetdRead, FindsTheFirstEntryInsideTheServiceBody) {
-  XinetdUtilities editor("ftp", "x");
-  EXPECT_EQ(editor.valueForKeyInText(kFtp, "disable"), Value("yes"));
-  EXPECT_EQ(editor.valueForKeyInText(kFtp, "port"), Value(""));
-  EXPECT_EQ(editor.valueForKeyInText(kFtp, "Disable"), Value(""));
-  const std::string text =
-      "service ftp\n"
-      "\tbefore = 1\n"
-      "# comment\n"
-      "  {\n"
-      "\tserver_args\t+= -l  -a  \n"
-      "\tflags\n"
-      "\tempty =\n"
-      "\tdisable=no\n"
-      "\tdup = 1\n"
-      "\tdup = 2\n"
-      "}\n"
-      "after = 1\n";
-  EXPECT_EQ(editor.valueForKeyInText(text, "server_args"), Value("-l  -a"));
-  EXPECT_EQ(editor.valueForKeyInText(text, "flags"), std::nullopt);
-  EXPECT_EQ(editor.valueForKeyInText(text, "empty"), std::nullopt);
-  EXPECT_EQ(editor.valueForKeyInText(text, "dup"), Value("1"));
-  // Outside the body, or glued to its operator, a key is not found.
-  EXPECT_EQ(editor.valueForKeyInText(text, "before"), Value(""));
-  EXPECT_EQ(editor.valueForKeyInText(text, "after"), Value(""));
-  EXPECT_EQ(editor.valueForKeyInText(text, "disable"), Value(""));
+  const std::string body =
+      "service ftp\n\tbefore = 1\n# comment\n  {\n\tserver_args\t+= -l  -a  \n\tflags\n"
+      "\tempty =\n\tdisable=no\n\tdup = 1\n\tdup = 2\n}\nafter = 1\n";
+  const std::string two = "service telnet\n{\n\tdisable = yes\n}\nservice ftp {\n\tdisable = no\n}\n";
+  const std::tuple<const char*, std::string, const char*, Value> cases[] = {
+      {"ftp", kFtp, "disable", "yes"}, {"ftp", kFtp, "port", ""}, {"ftp", kFtp, "Disable", ""},
+      {"FTP", kFtp, "disable", ""}, {"ftp", body, "server_args", "-l  -a"},
+      {"ftp", body, "flags", std::nullopt}, {"ftp", body, "empty", std::nullopt},
+      {"ftp", body, "dup", "1"}, {"ftp", body, "before", ""}, {"ftp", body, "after", ""},
+      {"ftp", body, "disable", ""}, {"ftp", two, "disable", "no"},
+      {"ftp", "service ftp\r\n{\r\n\tdisable = yes\r\n}\r\n", "disable", ""},
+      {"ftp", "service\xc2\xa0" "ftp\n{\n disable\xe2\x80\x83=\tyes\xe3\x80\x80\n}\n", "disable", "yes"},
+  };
+  for (const auto& [service, text, key, expected] : cases)
+    EXPECT_EQ(XinetdUtilities(service, "x").valueForKeyInText(text, key), expected) << text << key;
 }
 
-TEST(XinetdRead, ReadsOnlyBlocksOfItsOwnNameInEitherLayout) {
-  XinetdUtilities editor("ftp", "x");
-  const std::string two =
-      "service telnet\n{\n\tdisable = yes\n}\n"
-      "service ftp {\n\tdisable = no\n}\n";
-  EXPECT_EQ(editor.valueForKeyInText(two, "disable"), Value("no"));
-  XinetdUtilities upper("FTP", "x");
-  EXPECT_EQ(upper.valueForKeyInText(kFtp, "disable"), Value(""));
-  // Carriage returns are not blanks: the header's name never matches.
-  EXPECT_EQ(editor.valueForKeyInText("service ftp\r\n{\r\n\tdisable = yes\r\n}\r\n", "disable"),
-            Value(""));
-  // Unicode horizontal spaces are blanks.
-  EXPECT_EQ(editor.valueForKeyInText("service\xc2\xa0" "ftp\n{\n disable\xe2\x80\x83=\tyes\xe3\x80\x80\n}\n",
-                                     "disable"),
-            Value("yes"));
-}
-
-TEST(XinetdEdit, ReplacesAValueKeepingItsOperatorAndPaddingOneCharacterLines) {
+// Every line of one character is padded with two blanks; an entry keeps its
+// operator ("=" where it had none) and an absent key is added at the end of
+// each block of the service. Only the first entry decides whether there is
+// nothing to do.
+TEST(XinetdEdit, SetsOrAddsTheEntryInItsOwnBlocks) {
   LogCapture capture;
-  XinetdUtilities editor("ftp", "x");
-  EXPECT_EQ(editor.textWithEntry(kFtp, "disable", "no"),
-            Value("service ftp\n{  \n\tdisable\t= no\n}  \n"));
-  EXPECT_EQ(editor.textWithEntry("service ftp\n{\n  server_args  += -l\n}", "server_args", "-a b"),
-            Value("service ftp\n{  \n\tserver_args\t+= -a b\n}  "));
-  // A key without an operator gets "=".
-  EXPECT_EQ(editor.textWithEntry("service ftp\n{\n\tflags\n}\n", "flags", "IPv4"),
-            Value("service ftp\n{  \n\tflags\t= IPv4\n}  \n"));
-  EXPECT_EQ(editor.textWithEntry(kFtp, "disable", "yes"), std::nullopt);
-  EXPECT_EQ(texts(capture, 1),
-            std::vector<std::string>(
-                {"x:Info:New setting equals old setting for key 'disable' value 'yes'"}));
-}
-
-TEST(XinetdEdit, AddsAnAbsentKeyAtTheEndOfItsOwnBlocksOnly) {
-  XinetdUtilities editor("ftp", "x");
-  EXPECT_EQ(editor.textWithEntry(kFtp, "port", "21"),
-            Value("service ftp\n{  \n\tdisable\t= yes\n\tport\t= 21\n}\n"));
   const std::string two =
-      "service telnet\n{\n\tdisable = yes\n}\n"
-      "service ftp\n{\n\tdisable = yes\n}\n"
+      "service telnet\n{\n\tdisable = yes\n}\nservice ftp\n{\n\tdisable = yes\n}\n"
       "service ftp {\n\tport = 20\n  } # end\n";
-  EXPECT_EQ(editor.textWithEntry(two, "disable", "no"),
-            Value("service telnet\n{  \n\tdisable = yes\n}  \n"
-                  "service ftp\n{  \n\tdisable\t= no\n}  \n"
-                  "service ftp {\n\tport = 20\n  } # end\n"));
-  EXPECT_EQ(editor.textWithEntry(two, "port", "21"),
-            Value("service telnet\n{  \n\tdisable = yes\n}  \n"
-                  "service ftp\n{  \n\tdisable = yes\n\tport\t= 21\n}\n"
-                  "service ftp {\n\tport\t= 21\n  } # end\n"));
-}
-
-// Only the first entry decides whether there is nothing to do: a later
-// entry that already holds the value does not stop the earlier one's change.
-TEST(XinetdEdit, ALaterEqualEntryDoesNotUndoAnEarlierChange) {
-  LogCapture capture;
-  XinetdUtilities editor("ftp", "x");
-  EXPECT_EQ(editor.textWithEntry("service ftp\n{\n\tdup = no\n\tdup = yes\n}\n", "dup", "yes"),
-            Value("service ftp\n{  \n\tdup\t= yes\n\tdup = yes\n}  \n"));
-  EXPECT_EQ(editor.textWithEntry("service ftp\n{\n\tdup = yes\n\tdup = no\n}\n", "dup", "yes"),
-            std::nullopt);
-  EXPECT_EQ(capture.texts().size(), 1u);
+  const char* const telnet = "service telnet\n{  \n\tdisable = yes\n}  \n";
+  const std::tuple<std::string, const char*, const char*, Value> cases[] = {
+      {kFtp, "disable", "no", "service ftp\n{  \n\tdisable\t= no\n}  \n"},
+      {"service ftp\n{\n  server_args  += -l\n}", "server_args", "-a b",
+       "service ftp\n{  \n\tserver_args\t+= -a b\n}  "},
+      {"service ftp\n{\n\tflags\n}\n", "flags", "IPv4", "service ftp\n{  \n\tflags\t= IPv4\n}  \n"},
+      {kFtp, "port", "21", "service ftp\n{  \n\tdisable\t= yes\n\tport\t= 21\n}\n"},
+      {two, "disable", "no",
+       telnet + std::string("service ftp\n{  \n\tdisable\t= no\n}  \nservice ftp {\n\tport = 20\n  } # end\n")},
+      {two, "port", "21",
+       telnet + std::string("service ftp\n{  \n\tdisable = yes\n\tport\t= 21\n}\n"
+                            "service ftp {\n\tport\t= 21\n  } # end\n")},
+      {"service ftp\n{\n\tdup = no\n\tdup = yes\n}\n", "dup", "yes",
+       "service ftp\n{  \n\tdup\t= yes\n\tdup = yes\n}  \n"},
+      {"service ftp\n{\n\tdup = yes\n\tdup = no\n}\n", "dup", "yes", std::nullopt},
+      {kFtp, "disable", "yes", std::nullopt},
+  };
+  for (const auto& [text, key, value, expected] : cases)
+    EXPECT_EQ(XinetdUtilities("ftp", "x").textWithEntry(text, key, value), expected) << text << key;
+  EXPECT_EQ(capture.texts(),
+            Texts({"x:Info:New setting equals old setting for key 'dup' value 'yes'",
+                   "x:Info:New setting equals old setting for key 'disable' value 'yes'"}));
 }
 
 TEST(XinetdEdit, RemovesEveryEntryOfTheKeyFromItsOwnBlock) {
   LogCapture capture;
   XinetdUtilities editor("ftp", "x");
-  const std::string text =
-      "service ftp\n{\n\tenv = A=1\n\tdisable = no\n\tenv += B=2\n}\n"
-      "service tftp\n{\n\tenv = C\n}\n";
-  EXPECT_EQ(editor.textWithoutEntry(text, "env"),
+  EXPECT_EQ(editor.textWithoutEntry("service ftp\n{\n\tenv = A=1\n\tdisable = no\n\tenv += B=2\n}\n"
+                                    "service tftp\n{\n\tenv = C\n}\n", "env"),
             "service ftp\n{  \n\tdisable = no\n}  \nservice tftp\n{  \n\tenv = C\n}  \n");
   EXPECT_EQ(editor.textWithoutEntry(kFtp, "port"), "service ftp\n{  \n\tdisable\t= yes\n}  \n");
-  EXPECT_EQ(texts(capture, 2), std::vector<std::string>({"x:Info:Deleting entry for key 'env'",
-                                                          "x:Info:Deleting entry for key 'env'"}));
+  EXPECT_EQ(capture.texts(), Texts(2, "x:Info:Deleting entry for key 'env'"));
 }
 
+// The file is edited in place, keeping its mode, and never created; input
+// that would not read back as one entry, and a name that leads out of the
+// service directory, reach no file.
 TEST(XinetdFile, EditsTheServiceFileInPlaceAndNeverCreatesOne) {
-  LogCapture capture;
   ScratchDirectory dir;
   XinetdUtilities editor("ftp", "x", pathsIn(dir));
-  EXPECT_EQ(editor.filePath(), dir.path("ftp"));
   Value value;
   EXPECT_FALSE(editor.getValueForKey("disable", &value));
   EXPECT_FALSE(editor.setOrAddEntryForKey("disable", "no"));
   EXPECT_FALSE(editor.removeEntryForKey("disable"));
-  EXPECT_FALSE(std::filesystem::exists(dir.path("ftp")));
+  EXPECT_EQ(dir.listing(), "");
 
   dir.write("ftp", kFtp);
   chmod(dir.path("ftp").c_str(), 0600);
   EXPECT_TRUE(editor.getValueForKey("disable", &value));
   EXPECT_EQ(value, "yes");
-  EXPECT_FALSE(editor.getValueForKey("disable", nullptr));
   EXPECT_TRUE(editor.setOrAddEntryForKey("disable", "yes"));
   EXPECT_EQ(dir.read("ftp"), kFtp);  // untouched, byte for byte
   EXPECT_TRUE(editor.setOrAddEntryForKey("disable", "no"));
   EXPECT_EQ(dir.read("ftp"), "service ftp\n{  \n\tdisable\t= no\n}  \n");
   EXPECT_TRUE(editor.removeEntryForKey("disable"));
-  EXPECT_EQ(dir.read("ftp"), "service ftp\n{  \n}  \n");
-  // Keys and values that would not read back as one entry are refused.
-  EXPECT_FALSE(editor.setOrAddEntryForKey("", "1"));
-  EXPECT_FALSE(editor.setOrAddEntryForKey("a b", "1"));
-  EXPECT_FALSE(editor.setOrAddEntryForKey("a", "1\n}"));
+  for (const auto& [key, entry] : {std::pair{"", "1"}, {"a b", "1"}, {"a", "1\n}"}})
+    EXPECT_FALSE(editor.setOrAddEntryForKey(key, entry)) << key << entry;
   EXPECT_EQ(dir.read("ftp"), "service ftp\n{  \n}  \n");
   struct stat info;
   ASSERT_EQ(stat(dir.path("ftp").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
   EXPECT_EQ(dir.listing(), "ftp ");
 
-  // A name that would lead out of the service directory reaches no file.
-  XinetdUtilities escaping("../" + dir.path().substr(dir.path().rfind('/') + 1) + "/ftp", "x",
-                           pathsIn(dir));
+  std::string leaf = dir.path().substr(dir.path().rfind('/') + 1);
+  XinetdUtilities escaping("../" + leaf + "/ftp", "x", pathsIn(dir));
   EXPECT_EQ(escaping.filePath(), "");
   EXPECT_FALSE(escaping.getValueForKey("disable", &value));
-  EXPECT_FALSE(escaping.removeEntryForKey("disable"));
-
   // The block is chosen by the current name; the file stays the first one.
   editor.setServiceName("telnet");
   EXPECT_TRUE(editor.setOrAddEntryForKey("port", "23"));
   EXPECT_EQ(dir.read("ftp"), "service ftp\n{  \n}  \n");
 }
 
+// Options with a value repeat into an array; a first word without "/" is
+// dropped, but its "-" starts an option.
 TEST(XinetdArgs, ParsesAServerArgumentLine) {
-  auto options = XinetdUtilities::dictionaryFromArgList("/usr/libexec/ftpd -l -p1 -p 2 -x");
-  EXPECT_EQ(describe(options), describe(std::make_shared<Dictionary>(std::vector<Dictionary::Entry>{
-                                   {"path", makeString("/usr/libexec/ftpd")},
-                                   {"l", makeBoolean(true)},
-                                   {"p", std::make_shared<Array>(std::vector<ValueRef>{
-                                             makeString("1"), makeString("2")})},
-                                   {"x", makeBoolean(true)}})));
-  EXPECT_TRUE(as<MutableArray>(options->objectForKey("p")));
-
-  options = XinetdUtilities::dictionaryFromArgList("-ov -a -b");
-  EXPECT_EQ(textOf(options->objectForKey("o")), "v");
-  EXPECT_TRUE(isEqual(options->objectForKey("a"), makeBoolean(true)));
-  EXPECT_TRUE(isEqual(options->objectForKey("b"), makeBoolean(true)));
-  EXPECT_EQ(options->count(), 3u);
-
-  options = XinetdUtilities::dictionaryFromArgList("-a -a x  -a y");
-  EXPECT_EQ(describe(options->objectForKey("a")), describe(std::make_shared<Array>(
-                                                       std::vector<ValueRef>{makeString("x"), makeString("y")})));
-
-  // A first word without "/" is dropped, but its "-" starts an option.
-  options = XinetdUtilities::dictionaryFromArgList("prog-x -a");
-  EXPECT_EQ(options->allKeys(), std::vector<std::string>({"x", "a"}));
-  EXPECT_EQ(XinetdUtilities::dictionaryFromArgList("")->count(), 0u);
+  const std::pair<const char*, DictionaryRef> cases[] = {
+      {"/usr/libexec/ftpd -l -p1 -p 2 -x",
+       dictionaryOf({{"path", makeString("/usr/libexec/ftpd")}, {"l", makeBoolean(true)},
+                     {"p", arrayOf({makeString("1"), makeString("2")})}, {"x", makeBoolean(true)}})},
+      {"-ov -a -b", dictionaryOf({{"o", makeString("v")}, {"a", makeBoolean(true)}, {"b", makeBoolean(true)}})},
+      {"-a -a x  -a y", dictionaryOf({{"a", arrayOf({makeString("x"), makeString("y")})}})},
+      {"prog-x -a", dictionaryOf({{"x", makeBoolean(true)}, {"a", makeBoolean(true)}})},
+      {"", dictionaryOf({})},
+  };
+  for (const auto& [line, expected] : cases)
+    EXPECT_EQ(describe(XinetdUtilities::dictionaryFromArgList(line)), describe(expected)) << line;
+  EXPECT_TRUE(as<MutableArray>(XinetdUtilities::dictionaryFromArgList("-p1 -p 2")->objectForKey("p")));
   EXPECT_EQ(XinetdUtilities::dictionaryFromArgList(std::nullopt), nullptr);
 }
 
 TEST(XinetdArgs, WritesAServerArgumentLineAndLogsWhatItCannot) {
   LogCapture capture;
   XinetdUtilities editor("ftp", "x");
-  auto options = makeMutableDictionary();
-  options->setObject(makeBoolean(true), "l");
-  options->setObject(makeString("/usr/libexec/ftpd"), "path");
-  options->setObject(makeInteger(0), "n");
-  options->setObject(makeReal(1.5), "r");
-  auto values = makeMutableArray();
-  values->addObject(makeString("1"));
-  values->addObject(makeInteger(2));
-  options->setObject(values, "p");
-  options->setObject(makeMutableDictionary(), "d");
-  options->setObject(makeBoolean(false), "f");
-  EXPECT_EQ(editor.argListFromDictionary(options),
-            Value("/usr/libexec/ftpd -l -r -p 1 -p 2 "));
-  auto pathOnly = makeMutableDictionary();
-  pathOnly->setObject(makeString("/bin/x"), "path");
-  EXPECT_EQ(editor.argListFromDictionary(pathOnly), Value("/bin/x "));
+  auto options = dictionaryOf({{"l", makeBoolean(true)}, {"path", makeString("/usr/libexec/ftpd")},
+                               {"n", makeInteger(0)}, {"r", makeReal(1.5)},
+                               {"p", arrayOf({makeString("1"), makeInteger(2)})},
+                               {"d", makeMutableDictionary()}, {"f", makeBoolean(false)}});
+  EXPECT_EQ(editor.argListFromDictionary(options), Value("/usr/libexec/ftpd -l -r -p 1 -p 2 "));
+  EXPECT_EQ(editor.argListFromDictionary(dictionaryOf({{"path", makeString("/bin/x")}})),
+            Value("/bin/x "));
   EXPECT_EQ(editor.argListFromDictionary(makeMutableDictionary()), Value(""));
   EXPECT_EQ(editor.argListFromDictionary(nullptr), std::nullopt);
-  EXPECT_EQ(texts(capture, 1),
-            std::vector<std::string>({"x:Warning:Unrecognized object type for service 'ftp' key 'd'"}));
+  EXPECT_EQ(capture.texts(), Texts({"x:Warning:Unrecognized object type for service 'ftp' key 'd'"}));
 }
 
-TEST(XinetdHup, SignalsTheSuperServerNamedByThePidFile) {
+// The pid file is read at creation. The super-server it names gets a
+// hangup; an id that is not the super-server's (a stranger's, one that is
+// gone) is never signalled.
+TEST(XinetdHup, SignalsOnlyTheSuperServerNamedByThePidFile) {
   LogCapture capture;
   ScratchDirectory dir;
-  NamedSleeper xinetd(dir, "sk-xinetd");
+  NamedSleeper xinetd(dir, "sk-xinetd"), stranger(dir, "sk-stranger");
   dir.write("xinetd.pid", " " + std::to_string(xinetd.pid()) + "\n");
-  XinetdUtilities editor("ftp", "x", pathsIn(dir));
-  EXPECT_TRUE(editor.hup());
+  EXPECT_TRUE(XinetdUtilities("ftp", "x", pathsIn(dir)).hup());
   EXPECT_EQ(xinetd.terminatingSignal(), SIGHUP);
-  EXPECT_EQ(texts(capture, 1),
-            std::vector<std::string>(
-                {"x:Notice:hup signal sent to xinetd, pid=" + std::to_string(xinetd.pid())}));
-  EXPECT_EQ(capture.lines()[0].priority, 13);
-}
+  EXPECT_EQ(capture.lines().at(0).priority, 13);
 
-// The pid file is read at creation; an id that is not the super-server's
-// (here a stranger's, then a process that is gone) is never signalled.
-TEST(XinetdHup, RefusesAStalePidFile) {
-  LogCapture capture;
-  ScratchDirectory dir;
-  NamedSleeper stranger(dir, "sk-stranger");
   dir.write("xinetd.pid", std::to_string(stranger.pid()) + "\n");
   XinetdUtilities editor("ftp", "x", pathsIn(dir));
   dir.write("xinetd.pid", "garbage");
@@ -258,34 +178,31 @@ TEST(XinetdHup, RefusesAStalePidFile) {
   kill(stranger.pid(), SIGKILL);
   EXPECT_EQ(stranger.terminatingSignal(), SIGKILL);
   EXPECT_FALSE(editor.hup());
-  EXPECT_EQ(texts(capture, 2),
-            std::vector<std::string>({"x:Error:Unable to hup xinetd - probably bad pid",
-                                      "x:Error:Unable to hup xinetd - probably bad pid"}));
+  EXPECT_EQ(capture.texts(), Texts({"x:Notice:hup signal sent to xinetd, pid=" + std::to_string(xinetd.pid()),
+                                    "x:Error:Unable to hup xinetd - probably bad pid",
+                                    "x:Error:Unable to hup xinetd - probably bad pid"}));
 }
 
+// Without a valid pid the launcher starts the super-server; its failure,
+// or its absence, is false.
 TEST(XinetdHup, LaunchesTheSuperServerWithoutAValidPid) {
   LogCapture capture;
   ScratchDirectory dir;
   dir.write("launcher", "#!/bin/sh\necho \"$@\" > " + dir.path("args") +
-                            "\nread line && echo input >> " + dir.path("args") +
-                            "\nexit \"${EXIT_CODE:-0}\"\n");
+                            "\nread line && echo input >> " + dir.path("args") + "\nexit 0\n");
   chmod(dir.path("launcher").c_str(), 0755);
-  XinetdUtilities noPidFile("ftp", "x", pathsIn(dir));
-  EXPECT_TRUE(noPidFile.hup());
+  EXPECT_TRUE(XinetdUtilities("ftp", "x", pathsIn(dir)).hup());
   EXPECT_EQ(dir.read("args"), "-inetd_compat -pidfile " + dir.path("xinetd.pid") + "\n");
-
   for (const char* pid : {"0\n", "-12\n", "x12\n", ""}) {
     dir.write("xinetd.pid", pid);
-    XinetdUtilities invalid("ftp", "x", pathsIn(dir));
-    EXPECT_TRUE(invalid.hup()) << pid;
+    EXPECT_TRUE(XinetdUtilities("ftp", "x", pathsIn(dir)).hup()) << pid;
   }
   dir.write("launcher", "#!/bin/sh\nexit 1\n");
   XinetdUtilities failing("ftp", "x", pathsIn(dir));
   EXPECT_FALSE(failing.hup());
   std::filesystem::remove(dir.path("launcher"));
   EXPECT_FALSE(failing.hup());
-  EXPECT_EQ(texts(capture, 7),
-            std::vector<std::string>(7, "x:Notice:Invalid pid; launching xinetd"));
+  EXPECT_EQ(capture.texts(), Texts(7, "x:Notice:Invalid pid; launching xinetd"));
 }
 
 }  // namespace
