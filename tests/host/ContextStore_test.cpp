@@ -9,7 +9,6 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -166,25 +165,6 @@ TEST_F(ContextStoreTest, OnlyARegularFileIsEverOpened) {
   EXPECT_EQ(log_.texts(), expected);
   std::ifstream kept(target);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept");
-}
-
-TEST_F(ContextStoreTest, SecondLockerWaitsAndSeesTheFirstSave) {
-  int first = -1;
-  MutableDictionaryRef context = load(&first);
-  ASSERT_GE(first, 0);
-  MutableDictionaryRef seen;
-  std::thread second([&] {
-    int fd = -1;
-    seen = load(&fd);
-    set_and_unlock_context(&fd, &seen);
-  });
-  // Each open is its own lock holder, so the thread must wait.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  context->setObject(makeString("first"), "owner");
-  set_and_unlock_context(&first, &context);
-  second.join();
-  ASSERT_TRUE(seen);
-  EXPECT_TRUE(isEqual(seen->objectForKey("owner"), makeString("first")));
 }
 
 }  // namespace

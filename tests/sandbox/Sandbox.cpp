@@ -29,17 +29,11 @@ namespace {
   std::abort();
 }
 
-struct PrivateDirectory {
-  const char* path;
-  bool writable;
-};
-constexpr PrivateDirectory kPrivateDirectories[] = {
+constexpr std::pair<const char*, bool> kPrivateDirectories[] = {  // writable?
     {"/etc", true}, {"/tmp", true}, {"/run", true}, {"/private", true},
     {"/usr/sbin", false}, {"/steward/record", true},
     {"/var/lib/stewardd/registry", true},
 };
-
-constexpr const char* kToolDirectory = "/steward/bin";
 
 // One line per call; arguments separated by \037.
 constexpr const char* kRecordingFake =
@@ -75,13 +69,8 @@ SandboxProcess::SandboxProcess(pid_t pid, int input, int output, int errors)
     : pid_(pid), input_(input), output_(output), errors_(errors) {}
 
 SandboxProcess::~SandboxProcess() {
-  if (!exited_) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  for (int fd : {input_, output_, errors_}) {
-    if (fd >= 0) close(fd);
-  }
+  if (!exited_ && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
+  for (int fd : {input_, output_, errors_}) close(fd);
 }
 
 void SandboxProcess::writeInput(std::string_view bytes) {
@@ -144,22 +133,18 @@ bool SandboxProcess::waitsForInput(std::string_view name) const {
 
 Sandbox::Sandbox() {
   const char* tmp = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(tmp && *tmp ? tmp : "/tmp") + "/steward-sandbox-XXXXXX";
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/steward-sandbox-XXXXXX";
   if (!mkdtemp(pattern.data())) fail("cannot make " + pattern);
   root_ = pattern;
-  for (const PrivateDirectory& directory : kPrivateDirectories) {
-    fs::create_directories(hostPath(directory.path));
-  }
+  for (const auto& [path, writable] : kPrivateDirectories) fs::create_directories(hostPath(path));
   chmod(hostPath("/tmp").c_str(), 01777);
   fs::create_directories(hostPath("/private/var/stewardd"));
   chmod(hostPath("/private/var/stewardd").c_str(), 0755);
   for (const auto& [path, contents] : kEtcFiles) writeFile(path, contents);
   std::error_code ignored;
   fs::copy("/etc/ld.so.cache", hostPath("/etc/ld.so.cache"), ignored);
-  for (const char* fake : {"/usr/sbin/shutdown", "/usr/sbin/nvram", "/usr/sbin/machreport"}) {
+  for (const char* fake : {"/usr/sbin/shutdown", "/usr/sbin/nvram", "/usr/sbin/machreport"})
     writeFile(fake, kRecordingFake, 0755);
-  }
   log_ = std::make_unique<LogCapture>(root_ + "/steward/log.sock");
 }
 
@@ -208,35 +193,29 @@ ValueRef Sandbox::storedContext(std::string_view name) const {
 }
 
 std::vector<std::string> Sandbox::bwrapArguments(const RunOptions& options) const {
-  std::vector<std::string> args = {
-      "bwrap", "--die-with-parent", "--unshare-pid", "--unshare-net",
-      "--unshare-ipc", "--unshare-uts", "--cap-drop", "ALL", "--clearenv",
-      "--ro-bind", "/usr", "/usr"};
+  std::vector<std::string> args = {"bwrap", "--die-with-parent", "--unshare-pid",
+                                   "--unshare-net", "--unshare-ipc", "--unshare-uts", "--cap-drop",
+                                   "ALL", "--clearenv", "--ro-bind", "/usr", "/usr"};
   for (const char* top : {"/bin", "/lib", "/lib32", "/lib64", "/sbin"}) {
-    std::error_code error;
-    fs::file_status status = fs::symlink_status(top, error);
-    if (error || !fs::exists(status)) continue;
-    if (fs::is_symlink(status)) {
+    if (fs::is_symlink(top)) {
       args.insert(args.end(), {"--symlink", fs::read_symlink(top).string(), top});
-    } else {
+    } else if (fs::exists(top)) {
       args.insert(args.end(), {"--ro-bind", top, top});
     }
   }
   args.insert(args.end(), {"--proc", "/proc", "--dev", "/dev", "--dir", "/var",
                            "--symlink", "../run", "/var/run"});
-  for (const PrivateDirectory& directory : kPrivateDirectories) {
-    args.insert(args.end(), {directory.writable ? "--bind" : "--ro-bind",
-                             hostPath(directory.path), directory.path});
+  for (const auto& [path, writable] : kPrivateDirectories) {
+    args.insert(args.end(), {writable ? "--bind" : "--ro-bind", hostPath(path), path});
   }
   std::string toolPath = options.argv0.find('/') == std::string::npos
-                             ? std::string(kToolDirectory) + "/" + options.argv0
-                             : options.argv0;
+                             ? "/steward/bin/" + options.argv0 : options.argv0;
   args.insert(args.end(),
               {"--bind", root_ + "/steward/log.sock", "/dev/log",
                "--ro-bind", STEWARD_TEST_BUNDLES, "/steward/bundles",
                "--ro-bind", STEWARD_FAKE_VIGILD_PATH, "/steward/bin/fake_vigild",
                "--ro-bind", STEWARD_KESTREL_PATH, toolPath, "--chdir", "/",
-               "--setenv", "PATH", std::string(kToolDirectory) + ":/usr/bin:/bin"});
+               "--setenv", "PATH", "/steward/bin:/usr/bin:/bin"});
   for (const auto& [name, value] : options.environment) {
     args.insert(args.end(), {"--setenv", name, value});
   }
@@ -251,17 +230,14 @@ std::vector<std::string> Sandbox::bwrapArguments(const RunOptions& options) cons
 }
 
 std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {
-  std::vector<std::string> args = bwrapArguments(options);
+  std::vector<std::string> args = bwrapArguments(options);  // the child may not allocate
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  int input[2], output[2];
-  int errors = memfd_create("errors", MFD_CLOEXEC);
-  if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0 || errors < 0) {
-    fail("cannot make pipes");
-  }
+  int input[2], output[2], errors = memfd_create("errors", MFD_CLOEXEC);
+  if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0 || errors < 0) fail("pipes");
   pid_t pid = fork();
-  if (pid < 0) fail("cannot fork");
+  if (pid < 0) fail("fork");
   if (pid == 0) {
     dup2(input[0], STDIN_FILENO);
     dup2(output[1], STDOUT_FILENO);
@@ -270,8 +246,7 @@ std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {
     execvp("bwrap", argv.data());
     _exit(127);
   }
-  close(input[0]);
-  close(output[1]);
+  close(input[0]), close(output[1]);
   auto process = std::make_unique<SandboxProcess>(pid, input[1], output[0], errors);
   process->writeInput(options.input);
   return process;

@@ -1,15 +1,11 @@
 // Runs the real tool inside a bubblewrap sandbox with a fresh temporary root,
-// so that nothing a test does can reach the machine: a private /etc with test
-// users and the group "admin", private /tmp, /run (also /var/run),
-// /private/var/stewardd and device registry, fakes in place of /sbin/shutdown,
-// /usr/sbin/nvram and /usr/sbin/machreport that only record how they were
-// called, the test bundles in /steward/bundles, the stand-in monitor daemon
-// at /steward/bin/fake_vigild, and /dev/log leading to a socket that the test
-// reads. Host directories are visible read-only, capabilities are dropped,
-// and the sandbox has no network and its own process ids.
-//
-// Test users: "alice" (listed as a member of "admin"), "bob" (primary group
-// "admin"), "carol" (in "staff", not in "admin").
+// so that nothing a test does can reach the machine: private /etc (users
+// "alice", listed in "admin", "bob", whose primary group it is, and "carol",
+// not in it), /tmp, /run (also /var/run), /private/var/stewardd and device
+// registry; recording fakes for /sbin/shutdown, /usr/sbin/nvram and
+// /usr/sbin/machreport; the test bundles in /steward/bundles, fake_vigild in
+// /steward/bin, /dev/log leading to a socket of the test. The host is seen
+// read-only, without capabilities, network or its process ids.
 #pragma once
 
 #include <sys/types.h>
@@ -26,9 +22,7 @@
 namespace steward::sandbox {
 
 struct RunOptions {
-  // argv[0] as the tool sees it: a bare name (found through PATH) or an
-  // absolute path; the tool is placed there.
-  std::string argv0 = "steward_kestrel";
+  std::string argv0 = "steward_kestrel";  // a name in PATH, or a path
   std::vector<std::string> arguments = {};
   std::string input = {};
   std::map<std::string, std::string> environment = {};  // besides PATH
@@ -41,12 +35,10 @@ struct RunResult {
   int exitStatus = -1;  // -1 when ended by a signal
 };
 
-// A running sandbox; its standard input stays open until closeInput.
+// A running sandbox, its standard input open until closeInput; not copyable.
 class SandboxProcess {
  public:
   SandboxProcess(pid_t pid, int input, int output, int errors);
-  SandboxProcess(const SandboxProcess&) = delete;
-  SandboxProcess& operator=(const SandboxProcess&) = delete;
   ~SandboxProcess();  // kills a process still running
 
   void writeInput(std::string_view bytes);
@@ -68,9 +60,7 @@ class SandboxProcess {
 
 class Sandbox {
  public:
-  Sandbox();  // aborts the test binary when the root cannot be built
-  Sandbox(const Sandbox&) = delete;
-  Sandbox& operator=(const Sandbox&) = delete;
+  Sandbox();  // aborts the test binary when the root cannot be built; not copyable
   ~Sandbox();
 
   // The host path behind a path of the sandbox's private directories.
