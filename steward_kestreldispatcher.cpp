@@ -2,7 +2,6 @@
 #include "steward_kestreldispatcher.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 #include "platform/ProcessLauncher.h"
 #include "platform/PropertyList.h"
 #include "platform/TextEncoding.h"
+#include "platform/XmlPropertyList.h"
 
 namespace steward {
 
@@ -70,8 +70,7 @@ constexpr const char* kMonitorSettingsPath = "/etc/vigild.conf";
 
 constexpr const char* kInventoryToolPath = "/usr/sbin/machreport";
 constexpr const char* kProfilePath = "/tmp/profile.txt";
-// Serializes "profile" runs; in a directory only root can write to.
-constexpr const char* kProfileLockPath = "/var/run/steward_kestrel.profile.lock";
+constexpr mode_t kProfileMode = 0644;
 
 constexpr const char* kRestartCommandLine = "/sbin/shutdown -r now&\n";
 constexpr const char* kShutdownCommandLine = "/sbin/shutdown -h now&\n";
@@ -101,12 +100,11 @@ MutableDictionaryRef message_reply(std::string message) {
 }
 
 // The dictionary of an XML property list, its containers mutable; none for
-// bytes of any other kind.
+// bytes of any other kind, which no other reader ever sees.
 MutableDictionaryRef xml_dictionary_from_data(std::string_view bytes) {
-  PropertyListFormat format = PropertyListFormat::kBinary;
   std::string error;
-  ValueRef root = propertyListFromData(bytes, Mutability::kMutableContainers, &format, &error);
-  return format == PropertyListFormat::kXML ? as<MutableDictionary>(root) : nullptr;
+  return as<MutableDictionary>(
+      readXMLPropertyList(bytes, Mutability::kMutableContainers, &error));
 }
 
 MutableDictionaryRef xml_dictionary_from_file(const std::string& path) {
@@ -155,13 +153,32 @@ std::optional<RegistryEntry> find_registry_entry_by_name(const DeviceRegistry& r
   return found;
 }
 
-// Text as UTF-8: taken as it is when it is UTF-8, else read as Latin-1, so
-// that no byte of the profile is lost.
-std::string profile_text(std::string bytes) {
-  if (unicode::isValidUTF8(bytes)) return bytes;
+// Text that an XML reply can carry: taken as UTF-8 when it is UTF-8, else
+// read as Latin-1, so that no byte of the profile is lost; then every control
+// character but tab, line feed and carriage return, and U+FFFE and U+FFFF,
+// become U+FFFD.
+std::string profile_text(const std::string& bytes) {
   std::string text;
-  for (unsigned char c : bytes) unicode::appendUTF8(c, &text);
-  return text;
+  if (unicode::isValidUTF8(bytes)) {
+    text = bytes;
+  } else {
+    for (unsigned char c : bytes) unicode::appendUTF8(c, &text);
+  }
+  std::string carriable;
+  carriable.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    bool control = c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+    bool nonCharacter = text.compare(i, 2, "\xEF\xBF") == 0 && i + 2 < text.size() &&
+                        static_cast<unsigned char>(text[i + 2]) >= 0xBE;
+    if (nonCharacter) i += 2;
+    if (control || nonCharacter) {
+      carriable += "\xEF\xBF\xBD";
+    } else {
+      carriable += text[i];
+    }
+  }
+  return carriable;
 }
 
 std::string read_from_start(int fd) {
@@ -178,38 +195,35 @@ std::string read_from_start(int fd) {
   }
 }
 
-// A new, empty profile file that this run made itself: whatever stood at
-// the path before (a planted link, a file of another owner) is removed, and
-// the exclusive, non-following create fails rather than write through a
-// link planted in between. -1 when no such file could be made.
-int create_profile_file() {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (unlink(kProfilePath) != 0 && errno != ENOENT) return -1;
-    int fd = open(kProfilePath, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd >= 0 || errno != EEXIST) return fd;
+// Closes a descriptor when the scope ends, an exception included.
+struct OwnedDescriptor {
+  int fd;
+  ~OwnedDescriptor() {
+    if (fd >= 0) close(fd);
   }
-  return -1;
-}
+};
 
-// Runs the inventory tool into a profile file of this run's own and reads
-// its output back through the same descriptor. Runs take turns, so the file
-// left in place holds the output of the run that wrote it last.
+// Runs the inventory tool into a new file of this run's own beside the
+// profile path (an exclusive create of a fresh name, so nothing planted is
+// ever opened), then moves that file onto the path for those who read it
+// there, but only over a regular file or nothing: a link, directory, fifo
+// or anything else planted there is left alone. Concurrent runs each keep
+// their own file; the last to finish leaves its output at the path. The
+// output, as bytes.
 std::string run_inventory_tool() {
-  int lockFD = open(kProfileLockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (lockFD >= 0) {
-    while (flock(lockFD, LOCK_EX) != 0 && errno == EINTR) {
-    }
+  std::string temporary = std::string(kProfilePath) + ".XXXXXX";
+  OwnedDescriptor output{mkostemp(temporary.data(), O_CLOEXEC)};
+  if (output.fd < 0) return {};
+  std::string error;
+  runProgram({kInventoryToolPath, "-detailLevel", "-1"}, output.fd, &error);
+  struct stat present;
+  bool replaceable = lstat(kProfilePath, &present) == 0 ? S_ISREG(present.st_mode)
+                                                        : errno == ENOENT;
+  if (!replaceable || fchmod(output.fd, kProfileMode) != 0 ||
+      rename(temporary.c_str(), kProfilePath) != 0) {
+    unlink(temporary.c_str());
   }
-  std::string bytes;
-  int fd = create_profile_file();
-  if (fd >= 0) {
-    std::string error;
-    runProgram({kInventoryToolPath, "-detailLevel", "-1"}, fd, &error);
-    bytes = read_from_start(fd);
-    close(fd);
-  }
-  if (lockFD >= 0) close(lockFD);  // releases the lock
-  return profile_text(std::move(bytes));
+  return read_from_start(output.fd);
 }
 
 }  // namespace
@@ -240,7 +254,7 @@ DictionaryRef kestrel_status(const DictionaryRef&, const MutableDictionaryRef&, 
 }
 
 DictionaryRef kestrel_profile(const DictionaryRef&, const MutableDictionaryRef&, int&) {
-  return reply_with("Profile", makeString(run_inventory_tool()));
+  return reply_with("Profile", makeString(profile_text(run_inventory_tool())));
 }
 
 DictionaryRef kestrel_email(const DictionaryRef& request, const MutableDictionaryRef&, int&) {

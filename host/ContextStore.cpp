@@ -21,13 +21,38 @@ namespace {
 
 constexpr mode_t kContextFileMode = 0770;
 
+void logContextError(int result, int error) {
+  log_notice(stringWithFormat(
+      "[%d] error in get_and_lock_context: %d (errno=%d)\n", getpid(), result,
+      error));
+}
+
+// An existing file is opened only when it is a regular file: a link, fifo or
+// device planted under the name is refused, never followed or waited on.
+int openExistingContextFile(const std::string& path) {
+  int fd = open(path.c_str(),
+                O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kContextFileMode);
+  if (fd < 0) {
+    if (errno == ELOOP || errno == EISDIR || errno == ENXIO) {
+      logContextError(fd, errno);
+    }
+    return -1;
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    logContextError(-1, EINVAL);
+    return -1;
+  }
+  return fd;
+}
+
 int openContextFile(const std::string& path) {
   mode_t savedMask = umask(0);
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
                 kContextFileMode);
-  if (fd < 0) fd = open(path.c_str(), O_RDWR | O_CLOEXEC, kContextFileMode);
   umask(savedMask);
-  return fd;
+  return fd >= 0 ? fd : openExistingContextFile(path);
 }
 
 // Polls for the lock: the wait is bounded by the holder's own time-out.
@@ -37,9 +62,7 @@ void lockContextFile(int fd) {
     int result = flock(fd, LOCK_EX | LOCK_NB);
     if (result == 0) return;
     if (errno != EINTR && errno != EWOULDBLOCK) {
-      log_notice(stringWithFormat(
-          "[%d] error in get_and_lock_context: %d (errno=%d)\n", getpid(),
-          result, errno));
+      logContextError(result, errno);
       return;
     }
     timespec pause{0, 1000000};

@@ -20,7 +20,9 @@ std::string context_file_path(std::string_view name,
 // Opens (creating with mode 0770 when missing) and locks the context file,
 // waiting for the lock in 1 ms steps, and loads the archived dictionary with
 // "contextDirty" set to false. None, with *lockFileFD -1, when the file cannot
-// be opened. An empty or undecodable file gives an empty context.
+// be opened; a symbolic link or anything but a regular file under the name
+// is refused that way too, and logged. An empty or undecodable file gives an
+// empty context.
 MutableDictionaryRef get_and_lock_context(
     std::string_view name, int* lockFileFD,
     const std::string& directory = kContextDirectory);

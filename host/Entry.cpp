@@ -34,6 +34,8 @@ constexpr const char* kBatchToolName = "steward_info";
 constexpr const char* kDefaultSessionsDirectory =
     "/private/var/stewardd/sessions/";
 constexpr const char* kDefaultBundleDirectory = "/usr/share/stewardd/bundles/";
+// A request may be as large as a message-port reply, and no larger.
+constexpr std::size_t kMaximumRequestLength = std::size_t{64} << 20;
 
 // The text after the last "/"; the whole text when there is none.
 std::string_view lastPathComponent(std::string_view path) {
@@ -77,18 +79,26 @@ void crash_handler(int signal, siginfo_t* info, void*) {
   _exit(1);
 }
 
+// The crash handler runs on a stack of its own, so that a run whose stack
+// has overflowed is still reported.
 void installSignalHandlers() {
   signal(SIGALRM, timeout_handler);
   alarm(kTimeoutSeconds);
+  alignas(16) static char crashStack[1 << 16];
+  stack_t alternate{};
+  alternate.ss_sp = crashStack;
+  alternate.ss_size = sizeof crashStack;
+  sigaltstack(&alternate, nullptr);
   struct sigaction action {};
   action.sa_sigaction = crash_handler;
-  action.sa_flags = SA_SIGINFO;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
   for (int signal : {SIGILL, SIGBUS, SIGSEGV}) sigaction(signal, &action, nullptr);
   current_bundle_label = nullptr;
 }
 
-// Standard input to its end; none when reading fails.
+// Standard input to its end; none when reading fails or when it holds more
+// than kMaximumRequestLength bytes, of which no more than that are read.
 std::optional<std::string> readStandardInput() {
   std::string input;
   char buffer[65536];
@@ -97,6 +107,9 @@ std::optional<std::string> readStandardInput() {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;
     if (n == 0) return input;
+    if (static_cast<std::size_t>(n) > kMaximumRequestLength - input.size()) {
+      return std::nullopt;
+    }
     input.append(buffer, static_cast<std::size_t>(n));
   }
 }

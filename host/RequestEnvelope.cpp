@@ -29,12 +29,10 @@ bool parse_xml_request(const std::string* input, DictionaryRef* request,
     return true;
   }
   if (input) {
+    // Only the XML reader ever sees what a caller sends.
     std::string error;
-    PropertyListFormat format = PropertyListFormat::kXML;
-    ValueRef root =
-        propertyListFromData(*input, Mutability::kImmutable, &format, &error);
-    // Only the XML form is a request; the reader also knows other formats.
-    if (format == PropertyListFormat::kXML) *request = as<Dictionary>(root);
+    *request = as<Dictionary>(
+        readXMLPropertyList(*input, Mutability::kImmutable, &error));
     if (*request) return true;
   }
   *errorBytes = error_envelope("CANNOT_PARSE_XML_REQUEST_ERR");

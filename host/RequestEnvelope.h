@@ -15,7 +15,8 @@ namespace steward {
 std::string error_envelope(std::string_view code);
 
 // `input` none: failure. Zero bytes: an empty dictionary. Otherwise the root
-// of the property list, which must be a dictionary. On failure *request is
+// of the XML property list, which must be a dictionary; no other format is
+// read. On failure *request is
 // none and *errorBytes the "CANNOT_PARSE_XML_REQUEST_ERR" envelope.
 [[nodiscard]] bool parse_xml_request(const std::string* input,
                                      DictionaryRef* request,

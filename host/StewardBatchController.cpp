@@ -102,7 +102,7 @@ MutableDictionaryRef itemParameters(const DictionaryRef& item,
                                     const std::string& launchPathDir,
                                     const StringRef& callerName) {
   auto parameters = makeMutableDictionary();
-  DictionaryRef request = as<Dictionary>(item->objectForKey("request"));
+  ValueRef request = item->objectForKey("request");
   if (!request) return parameters;
   parameters->setObject(request, "request");
   StringRef name = as<String>(item->objectForKey("name"));
@@ -150,8 +150,11 @@ void StewardBatchController::processInputWithParameters(
   StringRef name = as<String>(parameters->objectForKey("name"));
   bool own = isOwn(name, as<String>(parameters->objectForKey("callerName")));
   std::unique_ptr<BundleInstance> bundle;
+  // The dispatcher answers a request of another kind as one without a
+  // command; a bundle is only ever handed a dictionary.
+  if (own && !request) request = makeMutableDictionary();
   if (!own) {
-    if (isPlainName(name)) {
+    if (request && isPlainName(name)) {
       bundle = BundleInstance::make(as<String>(parameters->objectForKey("launchPath")));
     }
     if (!bundle) {

@@ -7,14 +7,18 @@
 # /sbin/shutdown, /usr/sbin/nvram and /usr/sbin/machreport are fakes that
 # only say how they were called. The real shutdown program is out of reach.
 #
-#   tools/demo.sh BUILD_DIR     (after building steward_kestrel and fake_vigild)
+# Property lists are written here as bare <plist> elements; plisttool turns
+# them into complete XML property lists, prolog included.
+#
+#   tools/demo.sh BUILD_DIR  (after building steward_kestrel, fake_vigild, plisttool)
 set -eu
 
 build=${1:?usage: tools/demo.sh BUILD_DIR}
 build=$(cd "$build" && pwd)
 tool=$build/bin/steward_kestrel
 monitor=$build/bin/fake_vigild
-for program in "$tool" "$monitor"; do
+plisttool=$build/bin/plisttool
+for program in "$tool" "$monitor" "$plisttool"; do
   [ -x "$program" ] || { echo "demo: $program is missing; build it first" >&2; exit 1; }
 done
 command -v bwrap >/dev/null || { echo "demo: bubblewrap (bwrap) is needed" >&2; exit 1; }
@@ -43,9 +47,7 @@ printf 'passwd: files\ngroup: files\n' >"$root/etc/nsswitch.conf"
 cp /etc/ld.so.cache "$root/etc/" 2>/dev/null || true
 
 # The monitor's settings file, and what the monitor daemon answers.
-cat >"$root/etc/vigild.conf" <<'EOF'
-<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+"$plisttool" -c xml -o "$root/etc/vigild.conf" - <<'EOF'
 <plist version="1.0">
 <dict>
 	<key>Email</key>
@@ -62,9 +64,7 @@ cat >"$root/etc/vigild.conf" <<'EOF'
 </dict>
 </plist>
 EOF
-cat >"$root/demo/vigild-reply.plist" <<'EOF'
-<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+"$plisttool" -c xml -o "$root/demo/vigild-reply.plist" - <<'EOF'
 <plist version="1.0">
 <dict>
 	<key>CPUTemperature</key>
@@ -115,14 +115,8 @@ while [ ! -S /var/run/vigildPort ]; do sleep 0.05; done
 : >/demo/calls
 
 ask() {  # user, command, further request entries
-  request="<?xml version=\"1.0\" encoding=\"UTF-8\"?>
-<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">
-<plist version=\"1.0\">
-<dict>
-	<key>command</key>
-	<string>$2</string>${3:-}
-</dict>
-</plist>"
+  request=$(printf '<plist version="1.0"><dict><key>command</key><string>%s</string>%s</dict></plist>' \
+    "$2" "${3:-}" | plisttool -c xml -o - -)
   echo "=============================================================="
   case $1 in alice) who="alice (admin)";; *) who="$1 (not an admin)";; esac
   echo "$who sends \"$2\":"
@@ -172,8 +166,7 @@ done
 
 # A batch request, as stewardd sends it to the tool started as steward_info:
 # items for this tool go to its own dispatcher, others to their bundles.
-batch='<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+batch=$(plisttool -c xml -o - - <<'EOF'
 <plist version="1.0">
 <dict>
 	<key>command</key>
@@ -194,7 +187,9 @@ batch='<?xml version="1.0" encoding="UTF-8"?>
 		</dict>
 	</array>
 </dict>
-</plist>'
+</plist>
+EOF
+)
 echo "=============================================================="
 echo "alice (admin) sends a batch request to steward_info:"
 echo "$batch"
@@ -230,5 +225,6 @@ bwrap --die-with-parent --unshare-pid --unshare-net --unshare-ipc --unshare-uts 
   --ro-bind "$tool" /steward/bin/steward_kestrel \
   --ro-bind "$tool" /steward/bin/steward_info \
   --ro-bind "$monitor" /steward/bin/fake_vigild \
+  --ro-bind "$plisttool" /steward/bin/plisttool \
   --chdir / --setenv PATH /steward/bin:/usr/bin \
   /bin/sh /demo/session.sh

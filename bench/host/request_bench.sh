@@ -10,7 +10,7 @@ set -euo pipefail
 build=${1:-build}
 count=${2:-1000}
 bin=$(cd "$build/bin" && pwd)
-for program in steward_kestrel exec_bench minimal_cpp; do
+for program in steward_kestrel exec_bench minimal_cpp plisttool; do
   [[ -x $bin/$program ]] || { echo "missing $bin/$program (build it first)" >&2; exit 1; }
 done
 
@@ -22,10 +22,9 @@ printf 'root:x:0:0:root:/root:/bin/sh\n' > "$root/etc/passwd"
 printf 'root:x:0:\nadmin:x:80:root\n' > "$root/etc/group"
 printf 'passwd: files\ngroup: files\n' > "$root/etc/nsswitch.conf"
 # Answered by the dispatcher ("OSStatus" = -50: no settings given) without
-# touching anything but the context.
-cat > "$root/tmp/request.xml" <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+# touching anything but the context. plisttool completes it as an XML
+# property list.
+"$bin/plisttool" -c xml -o "$root/tmp/request.xml" - <<'XML'
 <plist version="1.0">
 <dict>
 	<key>command</key>

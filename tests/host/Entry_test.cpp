@@ -7,23 +7,10 @@
 namespace steward {
 namespace {
 
-TEST(Entry, IdleArgumentIsExact) {
-  char program[] = "steward_kestrel";
-  char idle[] = "idle";
-  char other[] = "Idle";
-  char* withIdle[] = {program, idle, nullptr};
-  char* withOther[] = {program, other, nullptr};
-  int fd = -1;
-  EXPECT_EQ(is_idle_argument(2, withIdle, nullptr, fd), 1);
-  EXPECT_EQ(is_idle_argument(2, withOther, nullptr, fd), 0);
-  EXPECT_EQ(is_idle_argument(1, withIdle, nullptr, fd), 0);
-}
-
 TEST(EntryDeathTest, AssertionNamesTheFailingCheck) {
   int line = __LINE__ + 1;
   EXPECT_DEATH(steward_assert(1 + 1 == 3),
-               "^Entry_test.cpp:" + std::to_string(line) +
-                   ": failed assertion `1 \\+ 1 == 3'\n$");
+               "^Entry_test.cpp:" + std::to_string(line) + ": failed assertion `1 \\+ 1 == 3'\n$");
 }
 
 TEST(SignalSafeText, FormatsWithoutTheCLibrary) {
@@ -31,7 +18,6 @@ TEST(SignalSafeText, FormatsWithoutTheCLibrary) {
   text.text("[").decimal(-42).text("-").hex(0xbeef, 8).text("] ");
   text.decimal(7, 2).text(" ").hex(0x123456789aUL, 8).text(nullptr);
   EXPECT_STREQ(text.c_str(), "[-42-0000beef] 07 123456789a");
-
   SignalSafeText full;
   for (int i = 0; i < 100; ++i) full.text("0123456789");
   EXPECT_EQ(std::string(full.c_str()).size(), 511u);

@@ -6,8 +6,9 @@
 //
 // PATH defaults to /var/run/vigildPort. Each request (a 4-byte big-endian
 // message id, a 4-byte big-endian length and the payload) is logged to
-// standard error and answered with message id 0 and the file's bytes. It
-// runs until it is killed.
+// standard error and answered with message id 0 and the file's bytes, or,
+// while there is no such file, the connection is closed unanswered. It runs
+// until it is killed.
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -61,6 +62,7 @@ void answer(int client, const std::string& replyFile, double delay) {
   if (!readExactly(client, payload.data(), payload.size())) return;
 
   std::ifstream in(replyFile, std::ios::binary);
+  if (!in) return;
   std::stringstream text;
   text << in.rdbuf();
   std::string reply = text.str();
