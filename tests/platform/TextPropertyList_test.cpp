@@ -60,18 +60,6 @@ TEST(TextPropertyList, ReadsStringsFiles) {
   EXPECT_TRUE(isEqual(read("\xFE\xFF\0\"\0\xE9\0\"\0;"s), read("\"\xC3\xA9\";")));
 }
 
-TEST(TextPropertyList, MutabilityOfTheResult) {
-  const char* text = "{ a = ( b, <00> ); }";
-  EXPECT_FALSE(read(text)->isMutable());
-  auto containers = as<Dictionary>(read(text, Mutability::kMutableContainers));
-  auto array = as<Array>(containers->objectForKey("a"));
-  EXPECT_TRUE(containers->isMutable() && array->isMutable());
-  EXPECT_FALSE(array->objects()[0]->isMutable());
-  array = as<Array>(as<Dictionary>(read(text, Mutability::kMutableContainersAndLeaves))->objectForKey("a"));
-  EXPECT_TRUE(as<MutableString>(array->objects()[0]) && as<MutableData>(array->objects()[1]));
-  EXPECT_TRUE(as<MutableDictionary>(read("a;", Mutability::kMutableContainers)));
-}
-
 TEST(TextPropertyList, RejectsMalformedText) {
   const std::pair<std::string, std::string> cases[] = {
       {"{ a = b; ", "line 1: unterminated dictionary"},
