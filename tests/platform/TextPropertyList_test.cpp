@@ -53,6 +53,7 @@ TEST(TextPropertyList, ReadsStringsFiles) {
                                        {"Name", makeString("Name")},
                                        {"Quoted", makeString("say \"hi\"\n")}})));
   EXPECT_EQ(as<Dictionary>(v)->entries().front().key, "Port");
+  EXPECT_TRUE(as<MutableDictionary>(read("a;", Mutability::kMutableContainers)));
   for (std::string_view empty : {"", "  \n", "// nothing\n/* here */"})
     EXPECT_TRUE(isEqual(read(empty), makeMutableDictionary()));
   // UTF-16 with a byte order mark, either way round.
