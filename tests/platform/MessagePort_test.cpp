@@ -6,51 +6,52 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
+
+#include "tests/platform/TempDirTest.h"
 
 namespace steward {
 namespace {
 
-// A server for one exchange: it reads the 8-byte request header and answers
-// with scripted bytes, or (hang) lets the client wait.
+using namespace std::string_literals;
+
+// A server for one exchange: it reads the 8-byte request header, then
+// answers with scripted bytes, or (no answer) waits for the client to leave.
 class OneShotServer {
  public:
-  OneShotServer(const std::string& path, std::string answer, bool hang = false) {
+  OneShotServer(const std::string& path, std::optional<std::string> answer) {
     fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address = {};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
     EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     EXPECT_EQ(listen(fd_, 4), 0);
-    thread_ = std::thread([this, answer, hang] {
+    thread_ = std::thread([this, answer] {
       int client = accept(fd_, nullptr, nullptr);
       if (client < 0) return;
-      char buffer[8];
-      std::size_t got = 0;
-      for (ssize_t n; got < sizeof buffer && (n = read(client, buffer + got, sizeof buffer - got)) > 0;)
-        got += static_cast<std::size_t>(n);
-      request_.assign(buffer, got);
+      request_.resize(8);
+      request_.resize(std::max<ssize_t>(0, recv(client, request_.data(), 8, MSG_WAITALL)));
       char c;
-      while (hang && read(client, &c, 1) > 0) {
+      while (!answer && read(client, &c, 1) > 0) {
       }
-      if (!hang) {
-        EXPECT_EQ(write(client, answer.data(), answer.size()), ssize_t(answer.size()));
+      if (answer) {
+        EXPECT_EQ(write(client, answer->data(), answer->size()), ssize_t(answer->size()));
       }
       close(client);
     });
   }
-  ~OneShotServer() {
+  // The request received; the server is done after this.
+  std::string request() {
     shutdown(fd_, SHUT_RDWR);  // wakes an accept that nobody answers
-    finish();
+    if (thread_.joinable()) thread_.join();
+    return request_;
+  }
+  ~OneShotServer() {
+    request();
     close(fd_);
   }
-  void finish() {
-    if (thread_.joinable()) thread_.join();
-  }
-  // The request bytes received; call after finish().
-  const std::string& request() const { return request_; }
 
  private:
   int fd_;
@@ -65,57 +66,44 @@ std::string message(std::uint32_t id, const std::string& payload) {
   return out + payload;
 }
 
-class MessagePortTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/messageport.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = std::string(pattern) + "/";
+using MessagePortTest = TempDirTest;
+
+TEST_F(MessagePortTest, OneFramedMessageEachWayOrAFailure) {
+  const struct {
+    std::optional<std::string> answer;
+    std::int32_t status;
+    std::string reply;
+  } cases[] = {
+      {message(7, "<plist/>"), MessagePort::kSuccess, "<plist/>"},
+      {message(0, ""), MessagePort::kSuccess, ""},
+      {"", MessagePort::kTransportError, "untouched"},  // closes without a reply
+      {message(0, "short").substr(0, 10), MessagePort::kTransportError, "untouched"},
+      // Announces one byte more than 64 MiB: refused before anything is read.
+      {"\0\0\0\0\x04\0\0\x01"s, MessagePort::kTransportError, "untouched"},
+      {std::nullopt, MessagePort::kReceiveTimeout, "untouched"}};
+  for (const auto& [answer, status, reply] : cases) {
+    SCOPED_TRACE(reply);
+    std::filesystem::remove(path("testPort"));
+    OneShotServer server(path("testPort"), answer);
+    auto port = MessagePort::createRemote("testPort", dir_ + "/");
+    ASSERT_TRUE(port);
+    std::string got = "untouched";
+    EXPECT_EQ(port->sendRequest(0, {}, 5.0, answer ? 5.0 : 0.2, &got), status);
+    EXPECT_EQ(got, reply);
+    if (status == MessagePort::kSuccess) {  // one exchange per port
+      EXPECT_EQ(port->sendRequest(0, {}, 5.0, 5.0, &got), MessagePort::kIsInvalid);
+    }
+    port.reset();
+    EXPECT_EQ(server.request(), std::string(8, '\0'));  // id 0, no payload
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  // One exchange with a server that answers `answer`; the status.
-  std::int32_t exchange(const std::string& answer, std::string* reply, bool hang = false) {
-    std::filesystem::remove(dir_ + "testPort");
-    OneShotServer server(dir_ + "testPort", answer, hang);
-    auto port = MessagePort::createRemote("testPort", dir_);
-    if (!port) return 1;
-    return port->sendRequest(0, {}, 5.0, hang ? 0.2 : 5.0, reply);
-  }
-
-  std::string dir_;
-};
-
-TEST_F(MessagePortTest, ExchangesOneFramedMessageEachWay) {
-  OneShotServer server(dir_ + "testPort", message(7, "<plist/>"));
-  auto port = MessagePort::createRemote("testPort", dir_);
-  ASSERT_TRUE(port);
-  std::string reply = "stale";
-  EXPECT_EQ(port->sendRequest(0, {}, 5.0, 5.0, &reply), MessagePort::kSuccess);
-  EXPECT_EQ(reply, "<plist/>");
-  server.finish();
-  EXPECT_EQ(server.request(), std::string(8, '\0'));  // id 0, no payload
-  EXPECT_EQ(port->sendRequest(0, {}, 5.0, 5.0, &reply), MessagePort::kIsInvalid);  // one exchange
-  EXPECT_EQ(exchange(message(0, ""), &reply), MessagePort::kSuccess);
-  EXPECT_EQ(reply, "");
 }
 
 TEST_F(MessagePortTest, NoServerMeansNoPort) {
-  EXPECT_FALSE(MessagePort::createRemote("testPort", dir_));
-  { OneShotServer server(dir_ + "testPort", ""); }  // a socket file left behind
-  EXPECT_FALSE(MessagePort::createRemote("testPort", dir_));
-  EXPECT_FALSE(MessagePort::createRemote("", dir_));
-  EXPECT_FALSE(MessagePort::createRemote(std::string(200, 'x'), dir_));
-}
-
-TEST_F(MessagePortTest, BrokenRepliesAreFailures) {
-  std::string reply = "untouched";
-  EXPECT_EQ(exchange("", &reply), MessagePort::kTransportError);  // closes without a reply
-  EXPECT_EQ(exchange(message(0, "short").substr(0, 10), &reply), MessagePort::kTransportError);
-  // Announces one byte more than 64 MiB: refused before anything is read.
-  EXPECT_EQ(exchange(std::string(4, '\0') + std::string("\x04\x00\x00\x01", 4), &reply), MessagePort::kTransportError);
-  EXPECT_EQ(exchange("", &reply, /*hang=*/true), MessagePort::kReceiveTimeout);
-  EXPECT_EQ(reply, "untouched");
+  EXPECT_FALSE(MessagePort::createRemote("testPort", dir_ + "/"));
+  { OneShotServer server(path("testPort"), ""); }  // a socket file left behind
+  EXPECT_FALSE(MessagePort::createRemote("testPort", dir_ + "/"));
+  EXPECT_FALSE(MessagePort::createRemote("", dir_ + "/"));
+  EXPECT_FALSE(MessagePort::createRemote(std::string(200, 'x'), dir_ + "/"));
 }
 
 }  // namespace

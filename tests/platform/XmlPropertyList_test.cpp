@@ -3,14 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
+#include <vector>
 
 #include "tests/support/ValueBuilders.h"
 
 namespace steward {
 namespace {
 
-const std::string kHead = std::string(kXmlPropertyListProlog) + "<plist version=\"1.0\">\n";
+const std::string kHead =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n";
 
 std::string plist(const std::string& body) { return kHead + body + "\n</plist>\n"; }
 
@@ -38,8 +40,6 @@ std::string writeRefusal(const ValueRef& value) {
   return error;
 }
 
-ValueRef roundTrip(const ValueRef& value) { return read(write(value)); }
-
 ValueRef nested(std::size_t levels, ValueRef value = makeString("bottom")) {
   for (std::size_t i = 0; i < levels; ++i) value = arrayOf({value});
   return value;
@@ -65,28 +65,76 @@ TEST(XmlPropertyList, WriterProducesTheStandardLayout) {
   EXPECT_EQ(write(makeBoolean(false)), kHead + "<false/>\n</plist>\n");
 }
 
-TEST(XmlPropertyList, EveryKindRoundTripsInEveryMutability) {
-  std::string astral = "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80";
-  auto root = dictionaryOf({{"s", makeString("text")},      {"i", makeInteger(42)},
-                            {"whole real", makeReal(3.0)},  {"b", makeBoolean(false)},
-                            {"d", makeData(std::string(200, '\xff'))},
-                            {"t", makeDate(712345678)},     {"a", nested(3)},
-                            {astral.c_str(), makeString(astral)},
-                            {"controls", makeString("cr\r\nlf\ttab ]]> \x7f")}});
-  const std::string text = write(root);
-  for (Mutability m : {Mutability::kImmutable, Mutability::kMutableContainers,
-                       Mutability::kMutableContainersAndLeaves}) {
-    auto dict = as<Dictionary>(read(text, m));
-    ASSERT_TRUE(isEqual(dict, root));
-    EXPECT_EQ(dict->allKeys(), root->allKeys());
-    // Kinds are kept: a whole real stays a real, a boolean is no integer.
-    EXPECT_EQ(dict->objectForKey("whole real")->kind(), ValueKind::kReal);
-    EXPECT_EQ(dict->objectForKey("b")->kind(), ValueKind::kBoolean);
-    EXPECT_EQ(dict->isMutable(), m != Mutability::kImmutable);
-    EXPECT_EQ(dict->objectForKey("a")->isMutable(), m != Mutability::kImmutable);
-    EXPECT_EQ(dict->objectForKey("s")->isMutable(), m == Mutability::kMutableContainersAndLeaves);
-    EXPECT_EQ(dict->objectForKey("d")->isMutable(), m == Mutability::kMutableContainersAndLeaves);
+// A leaf element's text and the value it reads as: numbers in their range,
+// dates with fractions, base64 with white space.
+TEST(XmlPropertyList, LeavesReadTheirTextOrAreRefused) {
+  const std::pair<std::string, ValueRef> readable[] = {
+      {"<integer>9223372036854775807</integer>", makeInteger(INT64_MAX)},
+      {"<integer>-9223372036854775808</integer>", makeInteger(INT64_MIN)},
+      {"<integer>0x7fffffffffffffff</integer>", makeInteger(INT64_MAX)},
+      {"<integer>-0X10</integer>", makeInteger(-16)},   {"<integer> +5\n</integer>", makeInteger(5)},
+      {"<real>+1E3</real>", makeReal(1000.0)},          {"<data>SA==</data>", makeData("H")},
+      {"<data>SGk=</data>", makeData("Hi")},            {"<data></data>", makeData("")},
+      {"<data>\n\tSGVs\r\n bG8=\n</data>", makeData("Hello")},
+      {"<date>2001-01-01T00:00:01.5Z</date>", makeDate(1.5)},
+      {"<date>2000-12-31T23:59:59.9Z</date>", makeDate(-0.1)},
+      {"<date>2024-02-29T12:00:00Z</date>", makeDate(730900800.0)},
+      {"<date>1970-01-01T00:00:00Z</date>", makeDate(-Date::kUnixEpochOffset)}};
+  for (const auto& [text, value] : readable) EXPECT_TRUE(isEqual(read(plist(text)), value)) << text;
+  const std::pair<std::string, std::vector<const char*>> refused[] = {
+      {"integer", {"9223372036854775808", "-9223372036854775809", "0x8000000000000000", "", "1.5", "12a",
+                   "0x", "--1", "+-1", "1 2", "0x-1"}},
+      {"real", {"", "1.2.3", "abc", "1e400", "0x10", "++1", "1,5"}},
+      {"date", {"2023-02-29T00:00:00Z", "2001-13-01T00:00:00Z", "2001-01-01T24:00:00Z", "2001-01-01T00:00:00",
+                "2001-01-01T00:00:00.Z", "2001-01-01 00:00:00Z", "2001-01-01T00:00:00+01:00",
+                "01-01-01T00:00Z", "2001-1-01T00:00:00Z"}},
+      {"data", {"SGVsbG8", "SGk", "S===", "SA==SA==", "SG=k", "SGk*", "SGVs bG8==="}}};
+  for (const auto& [element, texts] : refused)
+    for (const std::string text : texts)
+      EXPECT_NE(refusal(plist("<" + element + ">" + text + "</" + element + ">")), "") << text;
+  EXPECT_EQ(refusal(plist("<integer>9223372036854775808</integer>")),
+            "line 4, column 29: integer \"9223372036854775808\" is not a 64-bit integer");
+  // Long junk is cut short in the message, on a character boundary.
+  EXPECT_EQ(refusal("<plist><integer>" + std::string(39, '1') + "\xC3\xA9" + std::string(1000, '2') +
+                    "</integer></plist>"),
+            "line 1, column 1057: integer \"" + std::string(39, '1') + "...\" is not a 64-bit integer");
+}
+
+// Signs, infinities and NaN survive; plistlib_diff.py covers the rest.
+TEST(XmlPropertyList, RealsKeepSignAndInfinity) {
+  for (double d : {-0.0, HUGE_VAL, -HUGE_VAL, std::nan("")}) {
+    auto back = as<Real>(read(write(makeReal(d))));
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->value() == d || (std::isnan(d) && std::isnan(back->value())));
+    EXPECT_EQ(std::signbit(back->value()), std::signbit(d));
   }
+}
+
+// A fraction is dropped toward the earlier second, before 2001 too.
+TEST(XmlPropertyList, DatesAreWrittenInWholeSeconds) {
+  const std::pair<double, const char*> written[] = {
+      {0.5, "2001-01-01T00:00:00Z"},           {-0.1, "2000-12-31T23:59:59Z"},
+      {-1e-9, "2000-12-31T23:59:59Z"},         {712345678.999, "2023-07-29T17:47:58Z"},
+      {-63145526400.0, "0000-01-01T00:00:00Z"}, {252423993599.75, "9999-12-31T23:59:59Z"}};
+  for (const auto& [seconds, text] : written) {
+    EXPECT_EQ(write(makeDate(seconds)), plist(std::string("<date>") + text + "</date>"));
+    EXPECT_TRUE(isEqual(read(write(makeDate(seconds))), makeDate(std::floor(seconds))));
+  }
+}
+
+TEST(XmlPropertyList, DataIsBase64InLinesOf76) {
+  EXPECT_EQ(write(makeData(std::string(57, '\0'))), plist("<data>" + std::string(76, 'A') + "</data>"));
+  EXPECT_EQ(write(arrayOf({makeData(std::string(60, '\0'))})),
+            plist("<array>\n\t<data>\n\t" + std::string(76, 'A') + "\n\tAAAA\n\t</data>\n</array>"));
+}
+
+TEST(XmlPropertyList, EntitiesEncodingsEmptyFormsAndOptionalParts) {
+  EXPECT_TRUE(isEqual(read("<plist><dict><key>a</key><dict/><key>b</key><array/><key>c</key>"
+                           "<string/><key></key><array></array></dict></plist>"),
+                      dictionaryOf({{"a", makeMutableDictionary()}, {"b", arrayOf({})},
+                                    {"c", makeString("")}, {"", arrayOf({})}})));
+  EXPECT_TRUE(read("\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- c -->\n<plist version=\"0.9\">\n"
+                   "  <!-- c --> <true/>\n</plist>\n<!-- trailing -->\n"));
   EXPECT_TRUE(isEqual(read(plist("<string>&lt;&gt;&amp;&quot;&apos;&#65;&#x1F600;"
                                  "<![CDATA[<raw>]]><!-- note -->!</string>")),
                       makeString("<>&\"'A\xF0\x9F\x98\x80<raw>!")));
@@ -94,81 +142,6 @@ TEST(XmlPropertyList, EveryKindRoundTripsInEveryMutability) {
   EXPECT_TRUE(isEqual(read("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><plist><string>\xE9"
                            "</string></plist>"),
                       makeString("\xC3\xA9")));
-}
-
-TEST(XmlPropertyList, NumbersCoverTheirRangesAndNothingMore) {
-  const std::pair<const char*, std::int64_t> integers[] = {
-      {"9223372036854775807", INT64_MAX}, {"-9223372036854775808", INT64_MIN}, {"+17", 17},
-      {"0x7fffffffffffffff", INT64_MAX},  {"-0X10", -16},                      {" 5\n", 5}};
-  for (const auto& [text, value] : integers)
-    EXPECT_TRUE(isEqual(read(plist(std::string("<integer>") + text + "</integer>")), makeInteger(value)));
-  for (const char* bad : {"9223372036854775808", "-9223372036854775809", "0x8000000000000000", "",
-                          "1.5", "12a", "0x", "--1", "+-1", "1 2", "0x-1"})
-    EXPECT_NE(refusal(plist(std::string("<integer>") + bad + "</integer>")), "") << bad;
-  EXPECT_EQ(refusal(plist("<integer>9223372036854775808</integer>")),
-            "line 4, column 29: integer \"9223372036854775808\" is not a 64-bit integer");
-  // Long junk is cut short in the message, on a character boundary.
-  EXPECT_EQ(refusal("<plist><integer>" + std::string(39, '1') + "\xC3\xA9" + std::string(1000, '2') +
-                    "</integer></plist>"),
-            "line 1, column 1057: integer \"" + std::string(39, '1') + "...\" is not a 64-bit integer");
-
-  for (double d : {0.1, -0.0, 1e308, -2.5e-300, 5e-324, 123456789.125, HUGE_VAL, -HUGE_VAL}) {
-    auto back = as<Real>(roundTrip(makeReal(d)));
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->value(), d);
-    EXPECT_EQ(std::signbit(back->value()), std::signbit(d));
-  }
-  EXPECT_TRUE(std::isnan(as<Real>(roundTrip(makeReal(std::nan(""))))->value()));
-  EXPECT_TRUE(isEqual(read(plist("<real>+1E3</real>")), makeReal(1000.0)));
-  for (const char* bad : {"", "1.2.3", "abc", "1e400", "0x10", "++1", "1,5"})
-    EXPECT_NE(refusal(plist(std::string("<real>") + bad + "</real>")), "") << bad;
-}
-
-TEST(XmlPropertyList, DatesReadFractionsAndWriteWholeSeconds) {
-  const std::pair<const char*, double> readable[] = {
-      {"2001-01-01T00:00:00Z", 0.0},           {"2001-01-01T00:00:01.5Z", 1.5},
-      {"2000-12-31T23:59:59.9Z", -0.1},        {"2024-02-29T12:00:00Z", 730900800.0},
-      {"1970-01-01T00:00:00Z", -Date::kUnixEpochOffset}};
-  for (const auto& [text, seconds] : readable)
-    EXPECT_TRUE(isEqual(read(plist(std::string("<date>") + text + "</date>")), makeDate(seconds))) << text;
-  for (const char* bad : {"2023-02-29T00:00:00Z", "2001-13-01T00:00:00Z", "2001-01-01T24:00:00Z",
-                          "2001-01-01T00:00:00", "2001-01-01T00:00:00.Z", "2001-01-01 00:00:00Z",
-                          "2001-01-01T00:00:00+01:00", "01-01-01T00:00Z", "2001-1-01T00:00:00Z"})
-    EXPECT_NE(refusal(plist(std::string("<date>") + bad + "</date>")), "") << bad;
-  // A fraction is dropped toward the earlier second, before 2001 too.
-  const std::pair<double, const char*> written[] = {
-      {0.5, "2001-01-01T00:00:00Z"},           {-0.1, "2000-12-31T23:59:59Z"},
-      {-1e-9, "2000-12-31T23:59:59Z"},         {712345678.999, "2023-07-29T17:47:58Z"},
-      {-63145526400.0, "0000-01-01T00:00:00Z"}, {252423993599.75, "9999-12-31T23:59:59Z"}};
-  for (const auto& [seconds, text] : written) {
-    EXPECT_EQ(write(makeDate(seconds)), kHead + "<date>" + text + "</date>\n</plist>\n");
-    EXPECT_TRUE(isEqual(roundTrip(makeDate(seconds)), makeDate(std::floor(seconds))));
-  }
-}
-
-TEST(XmlPropertyList, DataIsBase64WithLineBreaks) {
-  std::string bytes;
-  for (int i = 0; i < 100; ++i) bytes.push_back(static_cast<char>(i * 7));
-  std::string text = write(makeData(bytes));
-  // 100 bytes are 136 characters: one full line of 76 and one of 60.
-  EXPECT_NE(text.find("<data>\n"), std::string::npos);
-  EXPECT_NE(text.find("\n</data>\n"), std::string::npos);
-  EXPECT_TRUE(isEqual(read(text), makeData(bytes)));
-  const std::pair<const char*, const char*> decoded[] = {
-      {"\n\tSGVs\r\n bG8=\n", "Hello"}, {"SGk=", "Hi"}, {"SA==", "H"}, {"", ""}};
-  for (const auto& [base64, value] : decoded)
-    EXPECT_TRUE(isEqual(read(plist(std::string("<data>") + base64 + "</data>")), makeData(value)));
-  for (const char* bad : {"SGVsbG8", "SGk", "S===", "SA==SA==", "SG=k", "SGk*", "SGVs bG8==="})
-    EXPECT_NE(refusal(plist(std::string("<data>") + bad + "</data>")), "") << bad;
-}
-
-TEST(XmlPropertyList, EmptyFormsAndOptionalParts) {
-  EXPECT_TRUE(isEqual(read("<plist><dict><key>a</key><dict/><key>b</key><array/><key>c</key>"
-                           "<string/><key></key><array></array></dict></plist>"),
-                      dictionaryOf({{"a", makeMutableDictionary()}, {"b", arrayOf({})},
-                                    {"c", makeString("")}, {"", arrayOf({})}})));
-  EXPECT_TRUE(read("\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- c -->\n<plist version=\"0.9\">\n"
-                   "  <!-- c --> <true/>\n</plist>\n<!-- trailing -->\n"));
   EXPECT_TRUE(looksLikeXMLPropertyList("\xEF\xBB\xBF\n  <!DOCTYPE plist"));
   EXPECT_TRUE(looksLikeXMLPropertyList("<plist>"));
   EXPECT_FALSE(looksLikeXMLPropertyList("<0a0b>"));  // old-style data
@@ -182,10 +155,10 @@ TEST(XmlPropertyList, NestingLimitIsTheSameForReaderAndWriter) {
       "containers nested deeper than 512 levels (or a container holds itself)";
   for (ValueRef bottom : {ValueRef(makeMutableArray()), ValueRef(makeMutableDictionary())}) {
     ValueRef deepest = nested(kMaxXmlNestingDepth - 1, bottom);
-    EXPECT_TRUE(isEqual(roundTrip(deepest), deepest));
+    EXPECT_TRUE(isEqual(read(write(deepest)), deepest));
     EXPECT_EQ(writeRefusal(arrayOf({deepest})), tooDeepToWrite);
   }
-  EXPECT_TRUE(roundTrip(nested(kMaxXmlNestingDepth)));
+  EXPECT_TRUE(read(write(nested(kMaxXmlNestingDepth))));
   EXPECT_EQ(writeRefusal(nested(kMaxXmlNestingDepth + 1)), tooDeepToWrite);
   std::string tooDeep = "<plist>";
   for (std::size_t i = 0; i <= kMaxXmlNestingDepth; ++i) tooDeep += "<array>";
@@ -235,15 +208,11 @@ TEST(XmlPropertyList, MistakesAreRefusedWithTheirPlace) {
 }
 
 TEST(XmlPropertyList, StreamingInPiecesMatchesWholeReading) {
-  auto root = makeMutableArray();
-  for (int i = 0; i < 50; ++i)
-    root->addObject(dictionaryOf({{"name", makeString("name \xE2\x82\xAC " + std::to_string(i))},
-                                  {"blob", makeData(std::string(60, static_cast<char>(i)))}}));
+  auto root = arrayOf({makeString("euro \xE2\x82\xAC"), makeData(std::string(100, 'x')), nested(2)});
   std::string text = write(root), error;
   XmlPropertyListReader reader(Mutability::kImmutable);
   for (char c : text) ASSERT_TRUE(reader.feed(std::string_view(&c, 1), &error)) << error;
   EXPECT_TRUE(isEqual(reader.finish(&error), root)) << error;
-
   XmlPropertyListReader failing(Mutability::kImmutable);
   EXPECT_FALSE(failing.feed("<plist><oops/>", &error));
   std::string again;
