@@ -10,9 +10,15 @@
 namespace steward {
 namespace {
 
-const std::string kHead =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-    "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n";
+const std::string kHead = std::string(kXmlPropertyListProlog) + "<plist version=\"1.0\">\n";
+
+// The prolog is the XML declaration and the document type, by their shape.
+TEST(XmlPropertyList, PrologDeclaresUTF8AndThePlistType) {
+  std::string_view prolog = kXmlPropertyListProlog;
+  EXPECT_TRUE(prolog.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                 "<!DOCTYPE plist PUBLIC \"-//"));
+  EXPECT_TRUE(prolog.ends_with(".dtd\">\n"));
+}
 
 std::string plist(const std::string& body) { return kHead + body + "\n</plist>\n"; }
 
