@@ -1,6 +1,5 @@
-// Test helpers of the configuration editors: a temporary directory that is
-// removed with everything in it, and a harmless sleeping child under a
-// chosen command name, for the process lookups and the reload signals.
+// Test helpers: a temporary directory removed with everything in it, and a
+// sleeping child under a chosen command name for process lookups and signals.
 #pragma once
 
 #include <signal.h>
@@ -11,8 +10,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
-#include <sstream>
 #include <string>
 
 namespace steward {
@@ -33,9 +32,8 @@ class ScratchDirectory {
     std::ofstream(path(name), std::ios::binary) << contents;
   }
   std::string read(const std::string& name) const {
-    std::ostringstream contents;
-    contents << std::ifstream(path(name), std::ios::binary).rdbuf();
-    return contents.str();
+    std::ifstream file(path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
   }
   // The names in the directory, sorted, each followed by a space.
   std::string listing() const {
@@ -51,15 +49,13 @@ class ScratchDirectory {
   std::string path_;
 };
 
-// A copy of /bin/sleep under `commandName` (at most 15 bytes: the kernel's
-// command name), sleeping in `directory` until it is signalled. Only this
-// child is ever signalled, by its own id.
+// A copy of /bin/sleep named `commandName` (at most 15 bytes) in `directory`.
+// Only this child is ever signalled, by its own id.
 class NamedSleeper {
  public:
   NamedSleeper(const ScratchDirectory& directory, const std::string& commandName) {
     std::string program = directory.path(commandName);
-    std::filesystem::copy_file("/bin/sleep", program,
-                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file("/bin/sleep", program);
     char* argv[] = {program.data(), const_cast<char*>("600"), nullptr};
     if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = -1;
     // The spawn returns while the kernel may still be naming the child.
@@ -70,22 +66,16 @@ class NamedSleeper {
   ~NamedSleeper() {
     if (pid_ > 0 && !reaped_) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
   }
-  NamedSleeper(const NamedSleeper&) = delete;
-  NamedSleeper& operator=(const NamedSleeper&) = delete;
 
   pid_t pid() const { return pid_; }
-  // The signal that ended the child, waiting up to two seconds; 0 while it
-  // still runs.
+  // The signal that ended the child within two seconds; 0 while it runs.
   int terminatingSignal() {
-    for (int tries = 0; tries < 200 && !reap(); ++tries) usleep(10000);
+    for (int tries = 0; tries < 200 && !reaped_; ++tries, usleep(10000))
+      reaped_ = waitpid(pid_, &status_, WNOHANG) == pid_;
     return !reaped_ ? 0 : WIFSIGNALED(status_) ? WTERMSIG(status_) : -1;
   }
-  // Whether the child still runs (checked without waiting).
-  bool running() { return !reaped_ && !reap(); }
 
  private:
-  bool reap() { return reaped_ = reaped_ || waitpid(pid_, &status_, WNOHANG) == pid_; }
-
   pid_t pid_ = -1;
   int status_ = 0;
   bool reaped_ = false;

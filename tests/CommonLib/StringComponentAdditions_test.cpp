@@ -1,11 +1,8 @@
 #include "CommonLib/StringComponentAdditions.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <optional>
 #include <random>
 
@@ -118,28 +115,6 @@ TEST(StringFile, WritesKeepingTheOwnerAndGroup) {
   EXPECT_EQ(owner("new"), std::pair(1234u, 5678u));
   EXPECT_FALSE(writeUTF8StringToFile(makeString("\xff"), dir.path("bad"), true));
   EXPECT_EQ(dir.listing(), "atomic direct new ");
-}
-
-// Run as an ordinary user, a new file cannot be given to root: false, the
-// message, and the new content.
-TEST(StringFile, FailedOwnerChangeIsReportedOnStandardError) {
-  ScratchDirectory dir;
-  ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
-  std::string file = dir.path("for-root");
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    int fd = ::open(dir.path("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || dup2(fd, 2) < 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-    bool ok = writeUTF8StringToFile(makeString("new"), file, true, 0, 0);
-    std::fflush(stderr);
-    _exit(ok ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_EQ(dir.read("stderr"), "Error: Couldn't set the owner and group of file " + file + "\n");
-  EXPECT_EQ(dir.read("for-root"), "new");
 }
 
 }  // namespace
