@@ -52,12 +52,13 @@ TEST(SyslogModel, LevelsOfEachFacility) {
   const std::string skipped =
       "# comment\n\nmail.=info;lpr;news.err;cron.info.x;bogus.info\t/var/log/n.log # note\n"
       " user.notice\t/var/log/user.log\nkern.*\n   \n\n\n";
-  const std::string shared =
-      "mail,news.notice\t/var/log/a.log\nmail,news.info\t/var/log/b.log\nmail,news.debug\t/dev/console\n";
+  const std::string shared = "mail,news.notice\t/var/log/a.log\nmail,news.info\t/var/log/b.log\n"
+                             "mail,news.debug\t/dev/console\n";
   const std::tuple<std::string, int, int> cases[] = {
       {mixed, kMail, 6}, {mixed, kNews, 6}, {mixed, 48, 0}, {mixed, kKern, -1}, {mixed, 208, -1},
-      {skipped, kMail, -1}, {skipped, kNews, 3}, {skipped, 72, 6}, {skipped, 8, 5}, {skipped, kKern, -1},
-      {shared, kMail, 6}, {"mail.notice\t/var/log/a.log\nmail,news.info\t/var/log/b.log\n", kMail, 5},
+      {skipped, kMail, -1}, {skipped, kNews, 3}, {skipped, 72, 6}, {skipped, 8, 5},
+      {skipped, kKern, -1}, {shared, kMail, 6},
+      {"mail.notice\t/var/log/a.log\nmail,news.info\t/var/log/b.log\n", kMail, 5},
   };
   for (const auto& [text, facility, level] : cases)
     EXPECT_EQ(modelOf(text)->levelForFacility(facility), level) << text << facility;
@@ -83,40 +84,35 @@ TEST(SyslogModel, LevelsOfEachFacility) {
 TEST(SyslogEdit, RewritesItsOwnLineOrAppendsOne) {
   const std::string own = "mail.info\t\t\t\t\t\t/var/log/m\n";
   const std::string err = "mail.err\t\t\t\t\t\t/var/log/m\n";
+  const std::string none = "mail.none\t\t\t\t\t\t/var/log/m\n";
   struct Case {
-    std::string before;
-    const char *level, *facility, *action;
-    bool changed;
-    std::string after;
-  } cases[] = {
-      {"*.err\t/dev/console\n", "info", "mail", "/var/log/m", true, "*.err\t/dev/console\n" + own},
-      {own, "info", "mail", "/var/log/m", false, own},
-      {own, "err", "mail", "/var/log/m", true, err},
-      {own, "*", "mail", "/var/log/m", true, "mail.*\t\t\t\t\t\t\t/var/log/m\n"},
-      {"mail.none\t\t\t\t\t\t/var/log/m\n", "none", "mail", "/var/log/m", true,
-       "mail.none\t\t\t\t\t\t/var/log/m\n"},
-      {"", "err", "*", "/dev/console", true, "*.err\t\t\t\t\t\t\t/dev/console\n"},
-      {"", "notice", "RemoteAuth", "/var/log/r", true, "remoteauth.notice\t\t\t\t\t/var/log/r\n"},
-      {"", "warning", "security", "@loghost", true, "auth.warn\t\t\t\t\t\t@loghost\n"},
-      {"security.info\t/var/log/s\n", "err", "auth", "/var/log/s", true, "auth.err\t\t\t\t\t\t/var/log/s\n"},
-      {"# c\nmail.info\t/var/log/m\nkern.*\t/dev/console\n\n\n", "err", "mail", "/var/log/m", true,
-       "# c\n" + err + "kern.*\t/dev/console\n"},
-      {"mail,news.info\t/var/log/m\n", "err", "mail", "/var/log/m", true,
-       "mail,news.info\t/var/log/m\n" + err},
-      {"mail.info;kern.err\t/var/log/m\n", "err", "mail", "/var/log/m", true,
-       "mail.info;kern.err\t/var/log/m\n" + err},
-      {"mail.info\t/var/log/m # keep\n", "err", "mail", "/var/log/m", true,
-       "mail.info\t/var/log/m # keep\n" + err},
-      {" mail.info\t/var/log/m\n", "err", "mail", "/var/log/m", true, " mail.info\t/var/log/m\n" + err},
-      {"*.err\t/dev/console\n", "info", "mark", "/dev/console", true,
-       "*.err\t/dev/console\nmark.info\t\t\t\t\t\t/dev/console\n"},
+    std::string before, after;
+    const char* level;
+    const char* facility = "mail";
+    const char* action = "/var/log/m";
   };
+  std::vector<Case> cases = {
+      {"*.err\t/dev/console\n", "*.err\t/dev/console\n" + own, "info"},
+      {own, own, "info"}, {own, err, "err"}, {own, "mail.*\t\t\t\t\t\t\t/var/log/m\n", "*"},
+      {none, none, "none"}, {"", "*.err\t\t\t\t\t\t\t/dev/console\n", "err", "*", "/dev/console"},
+      {"", "remoteauth.notice\t\t\t\t\t/var/log/m\n", "notice", "RemoteAuth"},
+      {"", "auth.warn\t\t\t\t\t\t@loghost\n", "warning", "security", "@loghost"},
+      {"security.info\t/var/log/m\n", "auth.err\t\t\t\t\t\t/var/log/m\n", "err", "auth"},
+      {"# c\nmail.info\t/var/log/m\nkern.*\t/dev/console\n\n\n",
+       "# c\n" + err + "kern.*\t/dev/console\n", "err"},
+      {"*.err\t/dev/console\n", "*.err\t/dev/console\nmark.info\t\t\t\t\t\t/dev/console\n",
+       "info", "mark", "/dev/console"},
+  };
+  for (const char* shared : {"mail,news.info\t/var/log/m\n", "mail.info;kern.err\t/var/log/m\n",
+                             "mail.info\t/var/log/m # keep\n", " mail.info\t/var/log/m\n"})
+    cases.push_back({shared, shared + err, "err"});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.before + c.level + " " + c.facility);
     auto model = modelOf(c.before);
-    stderrOf([&] { EXPECT_EQ(model->setLevelName(c.level, c.facility, c.action), c.changed); });
+    bool changed = c.before != c.after || c.after == none;
+    stderrOf([&] { EXPECT_EQ(model->setLevelName(c.level, c.facility, c.action), changed); });
     EXPECT_EQ(model->text(), c.after);
-    EXPECT_EQ(model->dirty(), c.changed);
+    EXPECT_EQ(model->dirty(), changed);
   }
   auto model = modelOf("*.err\t/dev/console\nmark.info\t/dev/console\n");
   EXPECT_EQ(stderrOf([&] { (void)model->setLevel(6, kMail, "/var/log/m"); }),
@@ -129,7 +125,8 @@ TEST(SyslogEdit, RefusesWhatHasNoNameOrWouldNotReadBack) {
   auto model = modelOf("mail.info\t/var/log/m\n");
   const std::tuple<int, int, const char*> refused[] = {
       {8, kMail, "/var/log/x"}, {-1, kMail, "/var/log/x"}, {3, 208, "/var/log/x"},
-      {3, 17, "/var/log/x"}, {3, kMail, ""}, {3, kMail, "/var/log/a b"}, {3, kMail, "/var/log/a#b"}};
+      {3, 17, "/var/log/x"}, {3, kMail, ""}, {3, kMail, "/var/log/a b"},
+      {3, kMail, "/var/log/a#b"}};
   std::string diagnostics = stderrOf([&] {
     for (const auto& [level, facility, action] : refused)
       EXPECT_FALSE(model->setLevel(level, facility, action)) << level << facility << action;
@@ -159,13 +156,21 @@ TEST(SyslogEdit, RemovingDeletesSolitaryLinesAndForgetsTheFacility) {
   EXPECT_EQ(modelOf("")->text(), "\n");
 }
 
-// After an edit the file is written and the daemon named by the pid file
-// gets a hangup; without edits the file is read again.
+// A file that cannot be read is never written; once it appears, the next
+// use loads it. After an edit the file is written and the daemon named by the
+// pid file gets a hangup; without edits the file is read again.
 TEST(SyslogRecycle, WritesTheFileAndSignalsTheDaemon) {
   ScratchDirectory dir;
   NamedSleeper daemon(dir, "sk-syslogd");
-  dir.write("syslog.conf", "*.err\t/dev/console\n\n");
   dir.write("syslogd.pid", std::to_string(daemon.pid()) + "\n");
+  SyslogUtilities model(dir.path("syslog.conf"), SyslogDaemon{dir.path("p"), "sk-absentd"});
+  EXPECT_EQ(model.levelForFacility(kMail), -1);
+  EXPECT_FALSE(model.setLevel(3, kMail, "/var/log/m"));
+  EXPECT_FALSE(model.removeActionsForFacility(kMail));
+  EXPECT_FALSE(model.recycle());
+  EXPECT_EQ(dir.listing(), "sk-syslogd syslogd.pid ");
+
+  dir.write("syslog.conf", "*.err\t/dev/console\n\n");
   SyslogUtilities edited(dir.path("syslog.conf"),
                          SyslogDaemon{dir.path("syslogd.pid"), "sk-syslogd"});
   stderrOf([&] { EXPECT_TRUE(edited.setLevel(6, kMail, "/var/log/m")); });
@@ -173,27 +178,10 @@ TEST(SyslogRecycle, WritesTheFileAndSignalsTheDaemon) {
   EXPECT_TRUE(edited.recycle());
   EXPECT_EQ(dir.read("syslog.conf"), "*.err\t/dev/console\nmail.info\t\t\t\t\t\t/var/log/m\n");
   EXPECT_EQ(daemon.terminatingSignal(), SIGHUP);
-  EXPECT_EQ(dir.listing(), "sk-syslogd syslog.conf syslogd.pid ");
-
-  SyslogUtilities model(dir.path("syslog.conf"), SyslogDaemon{dir.path("none.pid"), "sk-absentd"});
-  EXPECT_EQ(model.levelForFacility(kMail), 6);  // loads the file
+  EXPECT_EQ(model.levelForFacility(kMail), 6);
   dir.write("syslog.conf", "mail.err\t/var/log/m\n");
   EXPECT_TRUE(model.recycle());
   EXPECT_EQ(model.levelForFacility(kMail), 3);
-}
-
-// A file that cannot be read is never written; once it appears, the next
-// use loads it.
-TEST(SyslogFile, AFileThatCannotBeReadIsNeverWritten) {
-  ScratchDirectory dir;
-  SyslogUtilities model(dir.path("syslog.conf"), SyslogDaemon{dir.path("p"), "sk-absentd"});
-  EXPECT_EQ(model.levelForFacility(kMail), -1);
-  EXPECT_FALSE(model.setLevel(3, kMail, "/var/log/m"));
-  EXPECT_FALSE(model.removeActionsForFacility(kMail));
-  EXPECT_FALSE(model.recycle());
-  EXPECT_EQ(dir.listing(), "");
-  dir.write("syslog.conf", "mail.info\t/var/log/m\n");
-  EXPECT_EQ(model.levelForFacility(kMail), 6);
 }
 
 }  // namespace
