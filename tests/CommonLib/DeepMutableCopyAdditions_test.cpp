@@ -10,12 +10,12 @@ DictionaryRef fixedTree() {
   auto inner = std::make_shared<Dictionary>(
       std::vector<Dictionary::Entry>{{"name", makeString("n")}});
   return std::make_shared<Dictionary>(std::vector<Dictionary::Entry>{
-      {"list", std::make_shared<Array>(std::vector<ValueRef>{inner})},
-      {"data", makeData("bytes")}, {"number", makeInteger(7)}, {"empty", std::make_shared<Array>()}});
+      {"list", std::make_shared<Array>(std::vector<ValueRef>{inner})}, {"data", makeData("b")},
+      {"number", makeInteger(7)}, {"empty", std::make_shared<Array>()}});
 }
 
-// Both copies make every container anew and mutable; the deep one copies
-// the leaves too, however deep. Changing a copy leaves the source as it was.
+// Both copies make every container anew and mutable, the deep one the leaves
+// too. Changing a copy leaves the source as it was.
 TEST(DeepMutableCopy, CopiesContainersAndLeavesAsAsked) {
   for (bool deep : {false, true}) {
     DictionaryRef source = fixedTree();

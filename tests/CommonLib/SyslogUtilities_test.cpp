@@ -27,20 +27,6 @@ std::string stderrOf(Edit edit) {
   return testing::internal::GetCapturedStderr();
 }
 
-TEST(SyslogNames, ConvertBothWays) {
-  using S = SyslogUtilities;
-  const std::pair<const char*, int> facilities[] = {
-      {"MAIL", 16}, {"security", 32}, {"*", 1016}, {"mai", -1}, {"**", -1}};
-  for (const auto& [name, code] : facilities) EXPECT_EQ(S::syslogFacilityForString(name), code);
-  const std::pair<const char*, int> levels[] = {
-      {"warning", 4}, {"Panic", 0}, {"*", 7}, {"=info", -1}};
-  for (const auto& [name, level] : levels) EXPECT_EQ(S::syslogLevelForString(name), level);
-  EXPECT_EQ(S::stringForSyslogFacility(32), "auth");
-  EXPECT_EQ(S::stringForSyslogFacility(208), std::nullopt);
-  EXPECT_EQ(S::stringForSyslogLevel(4), "warn");
-  EXPECT_EQ(S::stringForSyslogLevel(8), std::nullopt);
-}
-
 // Selectors are filed under each facility they name ("*" is not copied into
 // single facilities); what cannot be read is skipped. Of shared lines the
 // most permissive /var/log level wins; a line serving its selector alone is
@@ -70,7 +56,6 @@ TEST(SyslogModel, LevelsOfEachFacility) {
   EXPECT_EQ(model->actionsForFacility(kAuth, 5), Actions({"/dev/console"}));
   EXPECT_EQ(model->actionsForFacility(kAuth, 6), std::nullopt);
   EXPECT_EQ(model->levelNameForFacilityName("lpr"), "emerg");  // "none" is held as 0
-  EXPECT_EQ(model->levelNameForFacilityName("nosuch"), std::nullopt);
   EXPECT_EQ(modelOf(shared)->actionsForFacility(kMail, 6),
             Actions({"/var/log/b.log", "/dev/console"}));
   // Trailing empty lines are dropped, a last line of blanks stays.
@@ -156,9 +141,9 @@ TEST(SyslogEdit, RemovingDeletesSolitaryLinesAndForgetsTheFacility) {
   EXPECT_EQ(modelOf("")->text(), "\n");
 }
 
-// A file that cannot be read is never written; once it appears, the next
-// use loads it. After an edit the file is written and the daemon named by the
-// pid file gets a hangup; without edits the file is read again.
+// A file that cannot be read is never written. After an edit the file is
+// written and the daemon named by the pid file gets a hangup; without edits
+// the file is read again.
 TEST(SyslogRecycle, WritesTheFileAndSignalsTheDaemon) {
   ScratchDirectory dir;
   NamedSleeper daemon(dir, "sk-syslogd");

@@ -62,7 +62,8 @@ TEST_F(ConfigurationParserTest, TextBecomesTypedValuesAndBack) {
       {"ports", arrayOf({makeInteger(1), makeInteger(2), makeInteger(3)}), "1,2,3"},
       {"enabled", makeBoolean(true), "yes"}, {"power", makeBoolean(false), "off"},
       {"count", makeInteger(-7), "-7"}, {"ratio", makeReal(0.1f), "0.1"},
-      {"ratio", makeReal(1e300), "1e+300"}, {"ratio", makeReal(3.14159265358979), "3.14159265358979"},
+      {"ratio", makeReal(1e300), "1e+300"},
+      {"ratio", makeReal(3.14159265358979), "3.14159265358979"},
       {"reals", arrayOf({makeReal(0.1f), makeReal(2.5), makeReal(1e300), makeReal(0.1)}),
        "0.1,2.5,1e+300,0.1"},
   };
@@ -70,9 +71,8 @@ TEST_F(ConfigurationParserTest, TextBecomesTypedValuesAndBack) {
     EXPECT_EQ(textOf(parser.stringForKey(key, value)), text) << text;
   // The value itself where no text is made.
   ValueRef value = makeString(" kept ");
-  for (const char* key : {"other", "name", "ports"}) {
+  for (const char* key : {"other", "name", "ports"})
     EXPECT_EQ(parser.stringForKey(key, value), value) << key;
-  }
 }
 
 TEST_F(ConfigurationParserTest, FailuresAreLoggedAndCollected) {
@@ -106,18 +106,16 @@ TEST_F(ConfigurationParserTest, FailuresAreLoggedAndCollected) {
   EXPECT_FALSE(parser.typesDictionary());
   EXPECT_EQ(parser.errors()->count(), 5u);
 
-  const auto& lines = capture.waitForLines(5, std::chrono::seconds(2));
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[0].priority, 11);
-  EXPECT_EQ(lines[0].text, logged("readFile File " + missing + " not found"));
-  EXPECT_EQ(lines[1].text,
-            logged("readFile File " + dir_.path("garbage.plist") + " is not a valid plist"));
-  EXPECT_EQ(lines[2].text,
-            logged("writeFile Couldn't read file " + dir_.path("") + " - unknown error"));
-  EXPECT_EQ(lines[3].text, logged("writeFile File path not specified"));
-  EXPECT_EQ(lines[4].priority, 12);
-  EXPECT_EQ(lines[4].text, logged("setTypesDictionaryFromStringsFile File " +
-                                  dir_.path("bad.strings") + " is not a valid strings file"));
+  EXPECT_EQ(capture.texts(),
+            std::vector<std::string>(
+                {logged("readFile File " + missing + " not found"),
+                 logged("readFile File " + dir_.path("garbage.plist") + " is not a valid plist"),
+                 logged("writeFile Couldn't read file " + dir_.path("") + " - unknown error"),
+                 logged("writeFile File path not specified"),
+                 logged("setTypesDictionaryFromStringsFile File " + dir_.path("bad.strings") +
+                        " is not a valid strings file")}));
+  EXPECT_EQ(capture.lines().at(0).priority, 11);
+  EXPECT_EQ(capture.lines().at(4).priority, 12);
 }
 
 TEST_F(ConfigurationParserTest, DefaultsFillInWhatIsMissingAndAreWrittenBack) {

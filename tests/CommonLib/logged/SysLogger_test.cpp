@@ -7,10 +7,9 @@
 namespace steward {
 namespace {
 
-// Each line is stamped "prefix:Level:" and reaches the log under the
-// facility in the upper bits of its priority, the user facility when none is
-// given. The high-water mark keeps the most severe level; percent signs in
-// the arguments are logged literally.
+// Lines are stamped "prefix:Level:" under the facility in the priority's
+// upper bits (user by default); the high-water mark keeps the most severe
+// level; percent signs in arguments are logged literally.
 TEST(SysLogger, StampsEachLineAndKeepsTheMostSevereLevel) {
   LogCapture capture;
   auto logger = SysLogger::loggerWithPrefix("p");
