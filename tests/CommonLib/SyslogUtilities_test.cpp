@@ -50,11 +50,10 @@ TEST(SyslogModel, LevelsOfEachFacility) {
     EXPECT_EQ(modelOf(text)->levelForFacility(facility), level) << text << facility;
 
   auto model = modelOf(mixed);
-  EXPECT_EQ(model->actionsForFacility(kAll, 3), Actions({"/dev/console"}));
-  EXPECT_EQ(model->actionsForFacility(kAll, 4), std::nullopt);
-  EXPECT_EQ(model->actionsForFacility(kKern, 7), Actions({"/dev/console"}));
-  EXPECT_EQ(model->actionsForFacility(kAuth, 5), Actions({"/dev/console"}));
-  EXPECT_EQ(model->actionsForFacility(kAuth, 6), std::nullopt);
+  for (const auto& [facility, level, served] : {std::tuple{kAll, 3, true}, {kAll, 4, false},
+                                                {kKern, 7, true}, {kAuth, 5, true}, {kAuth, 6, false}})
+    EXPECT_EQ(model->actionsForFacility(facility, level),
+              served ? Actions({"/dev/console"}) : std::nullopt) << facility << " " << level;
   EXPECT_EQ(model->levelNameForFacilityName("lpr"), "emerg");  // "none" is held as 0
   EXPECT_EQ(modelOf(shared)->actionsForFacility(kMail, 6),
             Actions({"/var/log/b.log", "/dev/console"}));
@@ -106,7 +105,7 @@ TEST(SyslogEdit, RewritesItsOwnLineOrAppendsOne) {
   EXPECT_EQ(model->text(), "*.err\t/dev/console\n" + own);
 }
 
-TEST(SyslogEdit, RefusesWhatHasNoNameOrWouldNotReadBack) {
+TEST(SyslogEdit, RefusesWhatHasNoNameOrWouldNotReadBackAndRemoves) {
   auto model = modelOf("mail.info\t/var/log/m\n");
   const std::tuple<int, int, const char*> refused[] = {
       {8, kMail, "/var/log/x"}, {-1, kMail, "/var/log/x"}, {3, 208, "/var/log/x"},
@@ -121,10 +120,9 @@ TEST(SyslogEdit, RefusesWhatHasNoNameOrWouldNotReadBack) {
   EXPECT_EQ(diagnostics, "");
   EXPECT_FALSE(model->dirty());
   EXPECT_EQ(model->text(), "mail.info\t/var/log/m\n");
-}
 
-TEST(SyslogEdit, RemovingDeletesSolitaryLinesAndForgetsTheFacility) {
-  auto model = modelOf("a\n\nmail,news.info\t/var/log/shared\nmail.err\t/var/log/m\n");
+  // Removing deletes solitary lines and forgets the facility.
+  model = modelOf("a\n\nmail,news.info\t/var/log/shared\nmail.err\t/var/log/m\n");
   stderrOf([&] { (void)model->setLevel(6, kMail, "/var/log/new"); });
   EXPECT_TRUE(model->removeActionsForFacilityName("mail"));
   EXPECT_TRUE(model->dirty());

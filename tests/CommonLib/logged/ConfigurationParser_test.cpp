@@ -119,33 +119,29 @@ TEST_F(ConfigurationParserTest, FailuresAreLoggedAndCollected) {
 }
 
 TEST_F(ConfigurationParserTest, DefaultsFillInWhatIsMissingAndAreWrittenBack) {
+  auto n = [](int value) { return makeInteger(value); };
+  auto id = [](const char* value) { return makeString(value); };
   std::string config = dir_.path("populated.plist");
-  dir_.write("defaults.plist",
-             xmlOf(dictionaryOf(
-                 {{"net", dictionaryOf({{"a", makeInteger(2)}, {"b", makeInteger(3)}})},
-                  {"records", arrayOf({dictionaryOf({{"_id_", makeString("x")},
-                                                     {"p", makeInteger(9)},
-                                                     {"q", makeInteger(1)}}),
-                                       dictionaryOf({{"_id_", makeString("y")}})})},
-                  {"top", makeString("t")}})));
+  dir_.write("defaults.plist", xmlOf(dictionaryOf(
+      {{"net", dictionaryOf({{"a", n(2)}, {"b", n(3)}})},
+       {"records", arrayOf({dictionaryOf({{"_id_", id("x")}, {"p", n(9)}, {"q", n(1)}}),
+                            dictionaryOf({{"_id_", id("y")}})})},
+       {"top", makeString("t")}})));
   // A missing file is made of the defaults; its absence stays reported.
   ConfigurationParser created(config, std::nullopt, dir_.path("defaults.plist"), true);
   EXPECT_EQ(created.globalError(), "readFile: File " + config + " not found");
   EXPECT_TRUE(isEqual(fileValue(config), created.defaultsDictionary()));
 
   // Present values win, nested dictionaries and records are filled in.
-  dir_.write("populated.plist",
-             xmlOf(dictionaryOf({{"net", dictionaryOf({{"a", makeInteger(1)}})},
-                                 {"records", arrayOf({dictionaryOf({{"_id_", makeString("x")},
-                                                                    {"p", makeInteger(1)}})})},
-                                 {"top", makeString("mine")}})));
+  dir_.write("populated.plist", xmlOf(dictionaryOf(
+      {{"net", dictionaryOf({{"a", n(1)}})},
+       {"records", arrayOf({dictionaryOf({{"_id_", id("x")}, {"p", n(1)}})})},
+       {"top", makeString("mine")}})));
   ConfigurationParser merged(config, std::nullopt, dir_.path("defaults.plist"), true);
   auto expected = dictionaryOf(
-      {{"net", dictionaryOf({{"a", makeInteger(1)}, {"b", makeInteger(3)}})},
-       {"records", arrayOf({dictionaryOf({{"_id_", makeString("x")},
-                                          {"p", makeInteger(1)},
-                                          {"q", makeInteger(1)}}),
-                            dictionaryOf({{"_id_", makeString("y")}})})},
+      {{"net", dictionaryOf({{"a", n(1)}, {"b", n(3)}})},
+       {"records", arrayOf({dictionaryOf({{"_id_", id("x")}, {"p", n(1)}, {"q", n(1)}}),
+                            dictionaryOf({{"_id_", id("y")}})})},
        {"top", makeString("mine")}});
   EXPECT_TRUE(isEqual(merged.dictionary(), expected));
   EXPECT_TRUE(isEqual(fileValue(config), expected));

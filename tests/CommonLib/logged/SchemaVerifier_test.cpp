@@ -38,12 +38,10 @@ TEST(SchemaVerifier, RecordsVerifyByKindKeyByKey) {
                 {"Object does not match schema. Class is String. Expected Integer.\n", integer,
                  integer}));
   EXPECT_EQ(capture.lines().at(0).priority, 14);
-}
-
-TEST(SchemaVerifier, ArrayTemplatesNeedExactlyOneElement) {
+  // An array template holds exactly one element; a broken one fails the
+  // check instead of stopping the process.
   EXPECT_TRUE(SchemaVerifier::verifyArrayRecord(arrayOf({makeInteger(1), makeReal(2)}),
                                                 arrayOf({makeInteger(0)})));
-  // A broken schema fails the check instead of stopping the process.
   EXPECT_FALSE(SchemaVerifier::verifyArrayRecord(arrayOf({}), arrayOf({})));
   EXPECT_FALSE(SchemaVerifier::verifyArrayRecord(
       arrayOf({}), arrayOf({makeInteger(0), makeInteger(0)})));
