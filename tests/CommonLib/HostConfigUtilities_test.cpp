@@ -10,9 +10,9 @@ namespace {
 
 using Editor = HostConfigUtilities;
 
-// The key must be followed by "="; a longer key or a comment is not its
-// entry. A value holding "=" makes its line a bad line.
-TEST(HostConfigText, FindsTheEntryOfExactlyTheKey) {
+// Only "key=" is the key's entry; a value holding "=" makes a bad line. Every
+// entry is set and every line trimmed; an absent key is appended.
+TEST(HostConfigText, FindsAndSetsTheEntriesOfExactlyTheKey) {
   const std::string text =
       "ALPHA_BETA=2\nALPHA=1\n  \tGAMMA=\"3 x\" \n# DELTA=x\nEMPTY=\nDUP=1\nDUP=2\n  BAD=a=b \n";
   const std::pair<const char*, const char*> cases[] = {
@@ -24,12 +24,7 @@ TEST(HostConfigText, FindsTheEntryOfExactlyTheKey) {
     EXPECT_EQ(found, badLine.empty()) << key;
     EXPECT_EQ(value + "|" + badLine, expected) << key;
   }
-}
-
-// Every entry of the key is set and every line trimmed; a carriage return is
-// no blank. An absent key is appended on a line of its own.
-TEST(HostConfigText, SetsEveryEntryOrAppendsOne) {
-  const char* cases[][4] = {
+  const char* edits[][4] = {
       {"ALPHA_BETA=2\nALPHA=1\n", "ALPHA", "5", "ALPHA_BETA=2\nALPHA=5\n"},
       {"K=1\n # c \nK=2\n", "K", "\"a b\"", "K=\"a b\"\n# c\nK=\"a b\"\n"},
       {"  GAMMA=3\n\tX=1\t\n", "X", "2", "GAMMA=3\nX=2\n"},
@@ -37,12 +32,11 @@ TEST(HostConfigText, SetsEveryEntryOrAppendsOne) {
       {"A=1", "B", "2", "A=1\nB=2\n"}, {"A=1\n\n", "B", "2", "A=1\n\nB=2\n"},
       {"# B=x\n", "B", "2", "# B=x\nB=2\n"}, {"", "KEY", "value", "KEY=value\n"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Editor::textWithEntry(c[0], c[1], c[2]), c[3]) << c[0];
+  for (const auto& c : edits) EXPECT_EQ(Editor::textWithEntry(c[0], c[1], c[2]), c[3]) << c[0];
 }
 
-// A missing file has every key empty; a bad line goes to standard error.
-// Rewrites keep owner, group and mode (run as root); input that would not
-// read back as one entry, and a file that cannot be read, change nothing.
+// Rewrites keep owner, group and mode (run as root); bad input, and a file
+// that cannot be read, change nothing.
 TEST(HostConfigUtilities, ReadsAndWritesTheFileSafely) {
   ScratchDirectory dir;
   Editor editor(dir.path("hostconfig"));

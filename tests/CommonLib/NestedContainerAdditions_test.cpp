@@ -68,7 +68,7 @@ TEST(KeyedView, LooksUpAndStoresRecordsById) {
 }
 
 // Elements join as their text, escaped.
-TEST(KeyPath, JoinsAndWalksThroughDictionariesAndRecords) {
+TEST(KeyPath, JoinsWalksAndExtracts) {
   EXPECT_EQ(componentsJoinedByCharacter(array({str("a:b"), makeInteger(2)}), u':')->str(),
             "a\\:b:2");
   auto leaf = str("v");
@@ -79,9 +79,8 @@ TEST(KeyPath, JoinsAndWalksThroughDictionariesAndRecords) {
       {"a:b", nullptr}, {"list:r2:name", nullptr}, {"missing:deeper", nullptr}};
   for (const auto& [path, expected] : cases)
     EXPECT_EQ(nestedObjectForKey(tree, path), expected) << path;
-}
 
-TEST(Extraction, BuildsSkeletonsAndSharesLeaves) {
+  // Extraction builds skeletons and shares the leaves.
   auto b = str("B");
   auto source = dict({{"a", dict({{"b", b}, {"c", str("C")}, {"d", str("D")}})}, {"s", str("S")}});
   auto extracted = dictionaryForKeys(
@@ -92,10 +91,6 @@ TEST(Extraction, BuildsSkeletonsAndSharesLeaves) {
   EXPECT_NE(a, source->objectForKey("a"));  // a new skeleton container
   EXPECT_EQ(a->objectForKey("b"), b);       // the leaf itself
   EXPECT_FALSE(objectForNestedKey(source, "", makeMutableDictionary()));
-  // A target entry of another kind is left alone.
-  auto occupied = dict({{"a", str("taken")}});
-  EXPECT_FALSE(objectForNestedKey(source, "a:b", occupied));
-  EXPECT_EQ(shown(occupied), "{a=taken;}");
 
   auto all = makeMutableDictionary();
   EXPECT_TRUE(objectForNestedKey(source, "*", all));
@@ -138,13 +133,8 @@ MutableDictionaryRef storeTree() {
 TEST(Store, PlacesMergesOrRefusesAsTheTargetAllows) {
   const auto v = str("v");
   const auto deletion = array({record("a", {{"_obsoleteid_", makeBoolean(true)}})});
-  struct Case {
-    const char* path;
-    ValueRef value;
-    bool replace, stored;
-    const char* where;  // what to look at afterwards
-    const char* after;
-  } cases[] = {
+  // Path, value, replace, stored, where to look afterwards, what is there.
+  const std::tuple<const char*, ValueRef, bool, bool, const char*, const char*> cases[] = {
       // The parent must exist and be mutable; nothing is created on the way.
       {"a:b", v, true, false, "a", "-"},
       {"s:b", v, true, false, "s", "S"},
@@ -189,11 +179,11 @@ TEST(Store, PlacesMergesOrRefusesAsTheTargetAllows) {
       {"list:q", v, true, true, "list", "[{v=1;_id_=r1;};{_id_=r2;};]"},
       {"list:q", dict({}), true, true, "list", "[{v=1;_id_=r1;};{_id_=r2;};{_id_=q;};]"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.path) + " " + shown(c.value));
+  for (const auto& [path, value, replace, stored, where, after] : cases) {
+    SCOPED_TRACE(std::string(path) + " " + shown(value));
     auto tree = storeTree();
-    EXPECT_EQ(setNestedObject(tree, c.value, c.path, c.replace), c.stored);
-    EXPECT_EQ(shown(nestedObjectForKey(tree, c.where)), c.after);
+    EXPECT_EQ(setNestedObject(tree, value, path, replace), stored);
+    EXPECT_EQ(shown(nestedObjectForKey(tree, where)), after);
   }
   // A merged dictionary is the one that was there; a new record is made.
   auto tree = storeTree();

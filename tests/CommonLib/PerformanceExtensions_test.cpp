@@ -18,12 +18,13 @@ TEST(PerformanceExtensions, ModificationDateOfThePathItself) {
   ASSERT_EQ(utimensat(AT_FDCWD, dir.path("file").c_str(), times, 0), 0);
   times[1].tv_sec = 1500000000;  // the modification time
   ASSERT_EQ(utimensat(AT_FDCWD, dir.path("link").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-  DateRef file = modificationDateAtPath(dir.path("file"));
-  DateRef link = modificationDateAtPath(dir.path("link"));
-  ASSERT_TRUE(file && link);
-  EXPECT_EQ(file->unixTime(), 1000000000.0);
-  EXPECT_EQ(link->unixTime(), 1500000000.0);
-  EXPECT_EQ(modificationDateAtPath(dir.path("missing")), nullptr);
+  auto seconds = [&](const char* name) {
+    DateRef date = modificationDateAtPath(dir.path(name));
+    return date ? date->unixTime() : -1;
+  };
+  EXPECT_EQ(seconds("file"), 1000000000.0);
+  EXPECT_EQ(seconds("link"), 1500000000.0);
+  EXPECT_EQ(seconds("missing"), -1);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Test helpers: a temporary directory removed with everything in it, and a
-// sleeping child under a chosen command name for process lookups and signals.
+// A temporary directory removed with its contents, and a named sleeping child.
 #pragma once
 
 #include <signal.h>
@@ -23,8 +22,6 @@ class ScratchDirectory {
     path_ = mkdtemp(pattern);
   }
   ~ScratchDirectory() { std::filesystem::remove_all(path_); }
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
   std::string path(const std::string& name) const { return path_ + "/" + name; }
   const std::string& path() const { return path_; }
@@ -49,8 +46,8 @@ class ScratchDirectory {
   std::string path_;
 };
 
-// A copy of /bin/sleep named `commandName` (at most 15 bytes) in `directory`.
-// Only this child is ever signalled, by its own id.
+// A copy of /bin/sleep named `commandName` (at most 15 bytes); only this
+// child is ever signalled, by its own id.
 class NamedSleeper {
  public:
   NamedSleeper(const ScratchDirectory& directory, const std::string& commandName) {

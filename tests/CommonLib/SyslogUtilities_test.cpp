@@ -27,10 +27,8 @@ std::string stderrOf(Edit edit) {
   return testing::internal::GetCapturedStderr();
 }
 
-// Selectors are filed under each facility they name ("*" is not copied into
-// single facilities); what cannot be read is skipped. Of shared lines the
-// most permissive /var/log level wins; a line serving its selector alone is
-// solitary and answers at once.
+// Selectors are filed under each facility they name; what cannot be read is
+// skipped. Of shared lines the most permissive /var/log level wins.
 TEST(SyslogModel, LevelsOfEachFacility) {
   const std::string mixed =
       "*.err;kern.debug;auth.notice\t/dev/console\nmail,news.info\t\t/var/log/mail.log\n"
@@ -50,8 +48,9 @@ TEST(SyslogModel, LevelsOfEachFacility) {
     EXPECT_EQ(modelOf(text)->levelForFacility(facility), level) << text << facility;
 
   auto model = modelOf(mixed);
-  for (const auto& [facility, level, served] : {std::tuple{kAll, 3, true}, {kAll, 4, false},
-                                                {kKern, 7, true}, {kAuth, 5, true}, {kAuth, 6, false}})
+  for (const auto& [facility, level, served] :
+       {std::tuple{kAll, 3, true}, {kAll, 4, false}, {kKern, 7, true}, {kAuth, 5, true},
+        {kAuth, 6, false}})
     EXPECT_EQ(model->actionsForFacility(facility, level),
               served ? Actions({"/dev/console"}) : std::nullopt) << facility << " " << level;
   EXPECT_EQ(model->levelNameForFacilityName("lpr"), "emerg");  // "none" is held as 0
@@ -61,10 +60,9 @@ TEST(SyslogModel, LevelsOfEachFacility) {
   EXPECT_EQ(modelOf(skipped)->text(), skipped.substr(0, skipped.size() - 3) + "\n");
 }
 
-// A line that serves the selector alone is rewritten in place; lines shared
-// with other selectors, or carrying a comment or a leading blank, are left
-// and a line is appended, its action after five to seven tabs. "none" never
-// equals a held level; "mark" and "*" share a slot but not their lines.
+// A line serving the selector alone is rewritten in place; otherwise a line
+// is appended. "none" never equals a held level; "mark" and "*" share a slot
+// but not their lines.
 TEST(SyslogEdit, RewritesItsOwnLineOrAppendsOne) {
   const std::string own = "mail.info\t\t\t\t\t\t/var/log/m\n";
   const std::string err = "mail.err\t\t\t\t\t\t/var/log/m\n";
@@ -140,8 +138,7 @@ TEST(SyslogEdit, RefusesWhatHasNoNameOrWouldNotReadBackAndRemoves) {
 }
 
 // A file that cannot be read is never written. After an edit the file is
-// written and the daemon named by the pid file gets a hangup; without edits
-// the file is read again.
+// written and the daemon gets a hangup; without edits it is read again.
 TEST(SyslogRecycle, WritesTheFileAndSignalsTheDaemon) {
   ScratchDirectory dir;
   NamedSleeper daemon(dir, "sk-syslogd");

@@ -42,10 +42,9 @@ TEST(XinetdRead, FindsTheFirstEntryInsideTheServiceBody) {
     EXPECT_EQ(editor.valueForKeyInText(text, key), expected) << text << key;
 }
 
-// Every line of one character is padded with two blanks; an entry keeps its
-// operator ("=" where it had none) and an absent key is added at the end of
-// each block of the service. Only the first entry decides whether there is
-// nothing to do. Removal takes every entry of the key from its own blocks.
+// One-character lines are padded with two blanks; an entry keeps its operator
+// and an absent key ends each block of the service. Only the first entry
+// decides whether there is nothing to do.
 TEST(XinetdEdit, SetsAddsAndRemovesEntriesInTheirOwnBlocks) {
   LogCapture capture;
   const std::string two =
@@ -82,9 +81,8 @@ TEST(XinetdEdit, SetsAddsAndRemovesEntriesInTheirOwnBlocks) {
                    "x:Info:Deleting entry for key 'env'", "x:Info:Deleting entry for key 'env'"}));
 }
 
-// The file is edited in place, keeping its mode, and never created; input
-// that would not read back as one entry, and a name that leads out of the
-// service directory, reach no file.
+// The file is edited in place, keeping its mode, and never created; bad input
+// and a name that leads out of the service directory reach no file.
 TEST(XinetdFile, EditsTheServiceFileInPlaceAndNeverCreatesOne) {
   ScratchDirectory dir;
   XinetdUtilities editor("ftp", "x", pathsIn(dir));
@@ -104,9 +102,7 @@ TEST(XinetdFile, EditsTheServiceFileInPlaceAndNeverCreatesOne) {
   for (const auto& [key, entry] : {std::pair{"", "1"}, {"a b", "1"}, {"a", "1\n}"}})
     EXPECT_FALSE(editor.setOrAddEntryForKey(key, entry)) << key << entry;
   EXPECT_EQ(dir.read("ftp"), "service ftp\n{  \n}  \n");
-  struct stat info;
-  ASSERT_EQ(stat(dir.path("ftp").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(std::filesystem::status(dir.path("ftp")).permissions(), std::filesystem::perms(0600));
   EXPECT_EQ(dir.listing(), "ftp ");
 
   std::string leaf = dir.path().substr(dir.path().rfind('/') + 1);
@@ -115,9 +111,8 @@ TEST(XinetdFile, EditsTheServiceFileInPlaceAndNeverCreatesOne) {
   EXPECT_FALSE(escaping.getValueForKey("disable", &value));
 }
 
-// Options with a value repeat into an array; a first word without "/" is
-// dropped, but its "-" starts an option. Written back, the path comes first;
-// numbers and booleans are written when true, other kinds are logged.
+// Repeated options become an array; a first word without "/" is dropped but
+// its "-" starts an option. Written back, other kinds than these are logged.
 TEST(XinetdArgs, ParsesAndWritesServerArgumentLines) {
   LogCapture capture;
   XinetdUtilities editor("ftp", "x");
@@ -132,8 +127,6 @@ TEST(XinetdArgs, ParsesAndWritesServerArgumentLines) {
   EXPECT_EQ(describe(XinetdUtilities::dictionaryFromArgList("/bin/x -l -p1 -p 2")),
             describe(dictionaryOf({{"path", makeString("/bin/x")}, {"l", makeBoolean(true)},
                                    {"p", arrayOf({makeString("1"), makeString("2")})}})));
-  EXPECT_EQ(XinetdUtilities::dictionaryFromArgList(std::nullopt), nullptr);
-  EXPECT_EQ(editor.argListFromDictionary(nullptr), std::nullopt);
   auto others = dictionaryOf({{"n", makeInteger(0)}, {"r", makeReal(1.5)},
                               {"d", makeMutableDictionary()}, {"f", makeBoolean(false)},
                               {"path", makeString("/bin/x")}});
@@ -142,9 +135,8 @@ TEST(XinetdArgs, ParsesAndWritesServerArgumentLines) {
             Texts({"x:Warning:Unrecognized object type for service 'ftp' key 'd'"}));
 }
 
-// Without a valid pid the launcher starts the super-server; its failure, or
-// its absence, is false. The pid file is read at creation; only the
-// super-server it names gets a hangup, never a stranger or an id that is gone.
+// Without a valid pid the launcher starts the super-server; otherwise only
+// the super-server named at creation gets a hangup, never a stranger.
 TEST(XinetdHup, LaunchesOrSignalsOnlyTheSuperServer) {
   LogCapture capture;
   ScratchDirectory dir;
