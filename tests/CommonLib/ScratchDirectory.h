@@ -1,6 +1,4 @@
-// Test helpers of the configuration editors: a temporary directory that is
-// removed with everything in it, and a harmless sleeping child under a
-// chosen command name, for the process lookups and the reload signals.
+// A temporary directory removed with its contents, and a named sleeping child.
 #pragma once
 
 #include <signal.h>
@@ -11,8 +9,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
-#include <sstream>
 #include <string>
 
 namespace steward {
@@ -24,8 +22,6 @@ class ScratchDirectory {
     path_ = mkdtemp(pattern);
   }
   ~ScratchDirectory() { std::filesystem::remove_all(path_); }
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
   std::string path(const std::string& name) const { return path_ + "/" + name; }
   const std::string& path() const { return path_; }
@@ -33,9 +29,8 @@ class ScratchDirectory {
     std::ofstream(path(name), std::ios::binary) << contents;
   }
   std::string read(const std::string& name) const {
-    std::ostringstream contents;
-    contents << std::ifstream(path(name), std::ios::binary).rdbuf();
-    return contents.str();
+    std::ifstream file(path(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
   }
   // The names in the directory, sorted, each followed by a space.
   std::string listing() const {
@@ -51,15 +46,13 @@ class ScratchDirectory {
   std::string path_;
 };
 
-// A copy of /bin/sleep under `commandName` (at most 15 bytes: the kernel's
-// command name), sleeping in `directory` until it is signalled. Only this
+// A copy of /bin/sleep named `commandName` (at most 15 bytes); only this
 // child is ever signalled, by its own id.
 class NamedSleeper {
  public:
   NamedSleeper(const ScratchDirectory& directory, const std::string& commandName) {
     std::string program = directory.path(commandName);
-    std::filesystem::copy_file("/bin/sleep", program,
-                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file("/bin/sleep", program);
     char* argv[] = {program.data(), const_cast<char*>("600"), nullptr};
     if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, environ) != 0) pid_ = -1;
     // The spawn returns while the kernel may still be naming the child.
@@ -70,22 +63,16 @@ class NamedSleeper {
   ~NamedSleeper() {
     if (pid_ > 0 && !reaped_) kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
   }
-  NamedSleeper(const NamedSleeper&) = delete;
-  NamedSleeper& operator=(const NamedSleeper&) = delete;
 
   pid_t pid() const { return pid_; }
-  // The signal that ended the child, waiting up to two seconds; 0 while it
-  // still runs.
+  // The signal that ended the child within two seconds; 0 while it runs.
   int terminatingSignal() {
-    for (int tries = 0; tries < 200 && !reap(); ++tries) usleep(10000);
+    for (int tries = 0; tries < 200 && !reaped_; ++tries, usleep(10000))
+      reaped_ = waitpid(pid_, &status_, WNOHANG) == pid_;
     return !reaped_ ? 0 : WIFSIGNALED(status_) ? WTERMSIG(status_) : -1;
   }
-  // Whether the child still runs (checked without waiting).
-  bool running() { return !reaped_ && !reap(); }
 
  private:
-  bool reap() { return reaped_ = reaped_ || waitpid(pid_, &status_, WNOHANG) == pid_; }
-
   pid_t pid_ = -1;
   int status_ = 0;
   bool reaped_ = false;

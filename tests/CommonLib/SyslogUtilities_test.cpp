@@ -27,24 +27,8 @@ std::string stderrOf(Edit edit) {
   return testing::internal::GetCapturedStderr();
 }
 
-TEST(SyslogNames, ConvertBothWays) {
-  using S = SyslogUtilities;
-  const std::pair<const char*, int> facilities[] = {
-      {"MAIL", 16}, {"security", 32}, {"*", 1016}, {"mai", -1}, {"**", -1}};
-  for (const auto& [name, code] : facilities) EXPECT_EQ(S::syslogFacilityForString(name), code);
-  const std::pair<const char*, int> levels[] = {
-      {"warning", 4}, {"Panic", 0}, {"*", 7}, {"=info", -1}};
-  for (const auto& [name, level] : levels) EXPECT_EQ(S::syslogLevelForString(name), level);
-  EXPECT_EQ(S::stringForSyslogFacility(32), "auth");
-  EXPECT_EQ(S::stringForSyslogFacility(208), std::nullopt);
-  EXPECT_EQ(S::stringForSyslogLevel(4), "warn");
-  EXPECT_EQ(S::stringForSyslogLevel(8), std::nullopt);
-}
-
-// Selectors are filed under each facility they name ("*" is not copied into
-// single facilities); what cannot be read is skipped. Of shared lines the
-// most permissive /var/log level wins; a line serving its selector alone is
-// solitary and answers at once.
+// Selectors are filed under each facility they name; what cannot be read is
+// skipped. Of shared lines the most permissive /var/log level wins.
 TEST(SyslogModel, LevelsOfEachFacility) {
   const std::string mixed =
       "*.err;kern.debug;auth.notice\t/dev/console\nmail,news.info\t\t/var/log/mail.log\n"
@@ -52,71 +36,65 @@ TEST(SyslogModel, LevelsOfEachFacility) {
   const std::string skipped =
       "# comment\n\nmail.=info;lpr;news.err;cron.info.x;bogus.info\t/var/log/n.log # note\n"
       " user.notice\t/var/log/user.log\nkern.*\n   \n\n\n";
-  const std::string shared =
-      "mail,news.notice\t/var/log/a.log\nmail,news.info\t/var/log/b.log\nmail,news.debug\t/dev/console\n";
+  const std::string shared = "mail,news.notice\t/var/log/a.log\nmail,news.info\t/var/log/b.log\n"
+                             "mail,news.debug\t/dev/console\n";
   const std::tuple<std::string, int, int> cases[] = {
       {mixed, kMail, 6}, {mixed, kNews, 6}, {mixed, 48, 0}, {mixed, kKern, -1}, {mixed, 208, -1},
-      {skipped, kMail, -1}, {skipped, kNews, 3}, {skipped, 72, 6}, {skipped, 8, 5}, {skipped, kKern, -1},
-      {shared, kMail, 6}, {"mail.notice\t/var/log/a.log\nmail,news.info\t/var/log/b.log\n", kMail, 5},
+      {skipped, kMail, -1}, {skipped, kNews, 3}, {skipped, 72, 6}, {skipped, 8, 5},
+      {skipped, kKern, -1}, {shared, kMail, 6},
+      {"mail.notice\t/var/log/a.log\nmail,news.info\t/var/log/b.log\n", kMail, 5},
   };
   for (const auto& [text, facility, level] : cases)
     EXPECT_EQ(modelOf(text)->levelForFacility(facility), level) << text << facility;
 
   auto model = modelOf(mixed);
-  EXPECT_EQ(model->actionsForFacility(kAll, 3), Actions({"/dev/console"}));
-  EXPECT_EQ(model->actionsForFacility(kAll, 4), std::nullopt);
-  EXPECT_EQ(model->actionsForFacility(kKern, 7), Actions({"/dev/console"}));
-  EXPECT_EQ(model->actionsForFacility(kAuth, 5), Actions({"/dev/console"}));
-  EXPECT_EQ(model->actionsForFacility(kAuth, 6), std::nullopt);
+  for (const auto& [facility, level, served] :
+       {std::tuple{kAll, 3, true}, {kAll, 4, false}, {kKern, 7, true}, {kAuth, 5, true},
+        {kAuth, 6, false}})
+    EXPECT_EQ(model->actionsForFacility(facility, level),
+              served ? Actions({"/dev/console"}) : std::nullopt) << facility << " " << level;
   EXPECT_EQ(model->levelNameForFacilityName("lpr"), "emerg");  // "none" is held as 0
-  EXPECT_EQ(model->levelNameForFacilityName("nosuch"), std::nullopt);
   EXPECT_EQ(modelOf(shared)->actionsForFacility(kMail, 6),
             Actions({"/var/log/b.log", "/dev/console"}));
   // Trailing empty lines are dropped, a last line of blanks stays.
   EXPECT_EQ(modelOf(skipped)->text(), skipped.substr(0, skipped.size() - 3) + "\n");
 }
 
-// A line that serves the selector alone is rewritten in place; lines shared
-// with other selectors, or carrying a comment or a leading blank, are left
-// and a line is appended, its action after five to seven tabs. "none" never
-// equals a held level; "mark" and "*" share a slot but not their lines.
+// A line serving the selector alone is rewritten in place; otherwise a line
+// is appended. "none" never equals a held level; "mark" and "*" share a slot
+// but not their lines.
 TEST(SyslogEdit, RewritesItsOwnLineOrAppendsOne) {
   const std::string own = "mail.info\t\t\t\t\t\t/var/log/m\n";
   const std::string err = "mail.err\t\t\t\t\t\t/var/log/m\n";
+  const std::string none = "mail.none\t\t\t\t\t\t/var/log/m\n";
   struct Case {
-    std::string before;
-    const char *level, *facility, *action;
-    bool changed;
-    std::string after;
-  } cases[] = {
-      {"*.err\t/dev/console\n", "info", "mail", "/var/log/m", true, "*.err\t/dev/console\n" + own},
-      {own, "info", "mail", "/var/log/m", false, own},
-      {own, "err", "mail", "/var/log/m", true, err},
-      {own, "*", "mail", "/var/log/m", true, "mail.*\t\t\t\t\t\t\t/var/log/m\n"},
-      {"mail.none\t\t\t\t\t\t/var/log/m\n", "none", "mail", "/var/log/m", true,
-       "mail.none\t\t\t\t\t\t/var/log/m\n"},
-      {"", "err", "*", "/dev/console", true, "*.err\t\t\t\t\t\t\t/dev/console\n"},
-      {"", "notice", "RemoteAuth", "/var/log/r", true, "remoteauth.notice\t\t\t\t\t/var/log/r\n"},
-      {"", "warning", "security", "@loghost", true, "auth.warn\t\t\t\t\t\t@loghost\n"},
-      {"security.info\t/var/log/s\n", "err", "auth", "/var/log/s", true, "auth.err\t\t\t\t\t\t/var/log/s\n"},
-      {"# c\nmail.info\t/var/log/m\nkern.*\t/dev/console\n\n\n", "err", "mail", "/var/log/m", true,
-       "# c\n" + err + "kern.*\t/dev/console\n"},
-      {"mail,news.info\t/var/log/m\n", "err", "mail", "/var/log/m", true,
-       "mail,news.info\t/var/log/m\n" + err},
-      {"mail.info;kern.err\t/var/log/m\n", "err", "mail", "/var/log/m", true,
-       "mail.info;kern.err\t/var/log/m\n" + err},
-      {"mail.info\t/var/log/m # keep\n", "err", "mail", "/var/log/m", true,
-       "mail.info\t/var/log/m # keep\n" + err},
-      {" mail.info\t/var/log/m\n", "err", "mail", "/var/log/m", true, " mail.info\t/var/log/m\n" + err},
-      {"*.err\t/dev/console\n", "info", "mark", "/dev/console", true,
-       "*.err\t/dev/console\nmark.info\t\t\t\t\t\t/dev/console\n"},
+    std::string before, after;
+    const char* level;
+    const char* facility = "mail";
+    const char* action = "/var/log/m";
   };
+  std::vector<Case> cases = {
+      {"*.err\t/dev/console\n", "*.err\t/dev/console\n" + own, "info"},
+      {own, own, "info"}, {own, err, "err"}, {own, "mail.*\t\t\t\t\t\t\t/var/log/m\n", "*"},
+      {none, none, "none"}, {"", "*.err\t\t\t\t\t\t\t/dev/console\n", "err", "*", "/dev/console"},
+      {"", "remoteauth.notice\t\t\t\t\t/var/log/m\n", "notice", "RemoteAuth"},
+      {"", "auth.warn\t\t\t\t\t\t@loghost\n", "warning", "security", "@loghost"},
+      {"security.info\t/var/log/m\n", "auth.err\t\t\t\t\t\t/var/log/m\n", "err", "auth"},
+      {"# c\nmail.info\t/var/log/m\nkern.*\t/dev/console\n\n\n",
+       "# c\n" + err + "kern.*\t/dev/console\n", "err"},
+      {"*.err\t/dev/console\n", "*.err\t/dev/console\nmark.info\t\t\t\t\t\t/dev/console\n",
+       "info", "mark", "/dev/console"},
+  };
+  for (const char* shared : {"mail,news.info\t/var/log/m\n", "mail.info;kern.err\t/var/log/m\n",
+                             "mail.info\t/var/log/m # keep\n", " mail.info\t/var/log/m\n"})
+    cases.push_back({shared, shared + err, "err"});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.before + c.level + " " + c.facility);
     auto model = modelOf(c.before);
-    stderrOf([&] { EXPECT_EQ(model->setLevelName(c.level, c.facility, c.action), c.changed); });
+    bool changed = c.before != c.after || c.after == none;
+    stderrOf([&] { EXPECT_EQ(model->setLevelName(c.level, c.facility, c.action), changed); });
     EXPECT_EQ(model->text(), c.after);
-    EXPECT_EQ(model->dirty(), c.changed);
+    EXPECT_EQ(model->dirty(), changed);
   }
   auto model = modelOf("*.err\t/dev/console\nmark.info\t/dev/console\n");
   EXPECT_EQ(stderrOf([&] { (void)model->setLevel(6, kMail, "/var/log/m"); }),
@@ -125,11 +103,12 @@ TEST(SyslogEdit, RewritesItsOwnLineOrAppendsOne) {
   EXPECT_EQ(model->text(), "*.err\t/dev/console\n" + own);
 }
 
-TEST(SyslogEdit, RefusesWhatHasNoNameOrWouldNotReadBack) {
+TEST(SyslogEdit, RefusesWhatHasNoNameOrWouldNotReadBackAndRemoves) {
   auto model = modelOf("mail.info\t/var/log/m\n");
   const std::tuple<int, int, const char*> refused[] = {
       {8, kMail, "/var/log/x"}, {-1, kMail, "/var/log/x"}, {3, 208, "/var/log/x"},
-      {3, 17, "/var/log/x"}, {3, kMail, ""}, {3, kMail, "/var/log/a b"}, {3, kMail, "/var/log/a#b"}};
+      {3, 17, "/var/log/x"}, {3, kMail, ""}, {3, kMail, "/var/log/a b"},
+      {3, kMail, "/var/log/a#b"}};
   std::string diagnostics = stderrOf([&] {
     for (const auto& [level, facility, action] : refused)
       EXPECT_FALSE(model->setLevel(level, facility, action)) << level << facility << action;
@@ -139,10 +118,9 @@ TEST(SyslogEdit, RefusesWhatHasNoNameOrWouldNotReadBack) {
   EXPECT_EQ(diagnostics, "");
   EXPECT_FALSE(model->dirty());
   EXPECT_EQ(model->text(), "mail.info\t/var/log/m\n");
-}
 
-TEST(SyslogEdit, RemovingDeletesSolitaryLinesAndForgetsTheFacility) {
-  auto model = modelOf("a\n\nmail,news.info\t/var/log/shared\nmail.err\t/var/log/m\n");
+  // Removing deletes solitary lines and forgets the facility.
+  model = modelOf("a\n\nmail,news.info\t/var/log/shared\nmail.err\t/var/log/m\n");
   stderrOf([&] { (void)model->setLevel(6, kMail, "/var/log/new"); });
   EXPECT_TRUE(model->removeActionsForFacilityName("mail"));
   EXPECT_TRUE(model->dirty());
@@ -159,46 +137,31 @@ TEST(SyslogEdit, RemovingDeletesSolitaryLinesAndForgetsTheFacility) {
   EXPECT_EQ(modelOf("")->text(), "\n");
 }
 
-// Without edits the file is read again and nothing signalled; after an edit
-// the file is written and the daemon named by the pid file gets a hangup.
-// Without a running daemon, or with a pid file naming another process, the
-// file is still written and nothing is signalled.
-TEST(SyslogRecycle, WritesTheFileAndSignalsOnlyTheDaemon) {
+// A file that cannot be read is never written. After an edit the file is
+// written and the daemon gets a hangup; without edits it is read again.
+TEST(SyslogRecycle, WritesTheFileAndSignalsTheDaemon) {
   ScratchDirectory dir;
   NamedSleeper daemon(dir, "sk-syslogd");
-  dir.write("syslog.conf", "*.err\t/dev/console\n\n");
   dir.write("syslogd.pid", std::to_string(daemon.pid()) + "\n");
-  for (const std::string name : {"sk-absentd", "sk-realsyslogd", "sk-syslogd"}) {
-    SyslogUtilities model(dir.path("syslog.conf"), SyslogDaemon{dir.path("syslogd.pid"), name});
-    stderrOf([&] { EXPECT_TRUE(model.setLevel(6, kMail, "/var/log/m")); });
-    EXPECT_EQ(dir.read("syslog.conf"), "*.err\t/dev/console\n\n");  // nothing yet
-    EXPECT_EQ(model.recycle(), name == "sk-syslogd") << name;
-    EXPECT_EQ(dir.read("syslog.conf"), "*.err\t/dev/console\nmail.info\t\t\t\t\t\t/var/log/m\n");
-    EXPECT_TRUE(name == "sk-syslogd" || daemon.running()) << name;
-    dir.write("syslog.conf", "*.err\t/dev/console\n\n");
-  }
-  EXPECT_EQ(daemon.terminatingSignal(), SIGHUP);
-  EXPECT_EQ(dir.listing(), "sk-syslogd syslog.conf syslogd.pid ");
-
-  SyslogUtilities model(dir.path("syslog.conf"), SyslogDaemon{dir.path("none.pid"), "sk-absentd"});
-  EXPECT_EQ(model.levelForFacility(kMail), -1);  // loads the file
-  dir.write("syslog.conf", "mail.info\t/var/log/m\n");
-  EXPECT_TRUE(model.recycle());
-  EXPECT_EQ(model.levelForFacility(kMail), 6);
-}
-
-// A file that cannot be read is never written; once it appears, the next
-// use loads it.
-TEST(SyslogFile, AFileThatCannotBeReadIsNeverWritten) {
-  ScratchDirectory dir;
   SyslogUtilities model(dir.path("syslog.conf"), SyslogDaemon{dir.path("p"), "sk-absentd"});
   EXPECT_EQ(model.levelForFacility(kMail), -1);
   EXPECT_FALSE(model.setLevel(3, kMail, "/var/log/m"));
   EXPECT_FALSE(model.removeActionsForFacility(kMail));
   EXPECT_FALSE(model.recycle());
-  EXPECT_EQ(dir.listing(), "");
-  dir.write("syslog.conf", "mail.info\t/var/log/m\n");
+  EXPECT_EQ(dir.listing(), "sk-syslogd syslogd.pid ");
+
+  dir.write("syslog.conf", "*.err\t/dev/console\n\n");
+  SyslogUtilities edited(dir.path("syslog.conf"),
+                         SyslogDaemon{dir.path("syslogd.pid"), "sk-syslogd"});
+  stderrOf([&] { EXPECT_TRUE(edited.setLevel(6, kMail, "/var/log/m")); });
+  EXPECT_EQ(dir.read("syslog.conf"), "*.err\t/dev/console\n\n");  // nothing yet
+  EXPECT_TRUE(edited.recycle());
+  EXPECT_EQ(dir.read("syslog.conf"), "*.err\t/dev/console\nmail.info\t\t\t\t\t\t/var/log/m\n");
+  EXPECT_EQ(daemon.terminatingSignal(), SIGHUP);
   EXPECT_EQ(model.levelForFacility(kMail), 6);
+  dir.write("syslog.conf", "mail.err\t/var/log/m\n");
+  EXPECT_TRUE(model.recycle());
+  EXPECT_EQ(model.levelForFacility(kMail), 3);
 }
 
 }  // namespace

@@ -62,7 +62,8 @@ TEST_F(ConfigurationParserTest, TextBecomesTypedValuesAndBack) {
       {"ports", arrayOf({makeInteger(1), makeInteger(2), makeInteger(3)}), "1,2,3"},
       {"enabled", makeBoolean(true), "yes"}, {"power", makeBoolean(false), "off"},
       {"count", makeInteger(-7), "-7"}, {"ratio", makeReal(0.1f), "0.1"},
-      {"ratio", makeReal(1e300), "1e+300"}, {"ratio", makeReal(3.14159265358979), "3.14159265358979"},
+      {"ratio", makeReal(1e300), "1e+300"},
+      {"ratio", makeReal(3.14159265358979), "3.14159265358979"},
       {"reals", arrayOf({makeReal(0.1f), makeReal(2.5), makeReal(1e300), makeReal(0.1)}),
        "0.1,2.5,1e+300,0.1"},
   };
@@ -70,9 +71,8 @@ TEST_F(ConfigurationParserTest, TextBecomesTypedValuesAndBack) {
     EXPECT_EQ(textOf(parser.stringForKey(key, value)), text) << text;
   // The value itself where no text is made.
   ValueRef value = makeString(" kept ");
-  for (const char* key : {"other", "name", "ports"}) {
+  for (const char* key : {"other", "name", "ports"})
     EXPECT_EQ(parser.stringForKey(key, value), value) << key;
-  }
 }
 
 TEST_F(ConfigurationParserTest, FailuresAreLoggedAndCollected) {
@@ -106,48 +106,42 @@ TEST_F(ConfigurationParserTest, FailuresAreLoggedAndCollected) {
   EXPECT_FALSE(parser.typesDictionary());
   EXPECT_EQ(parser.errors()->count(), 5u);
 
-  const auto& lines = capture.waitForLines(5, std::chrono::seconds(2));
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[0].priority, 11);
-  EXPECT_EQ(lines[0].text, logged("readFile File " + missing + " not found"));
-  EXPECT_EQ(lines[1].text,
-            logged("readFile File " + dir_.path("garbage.plist") + " is not a valid plist"));
-  EXPECT_EQ(lines[2].text,
-            logged("writeFile Couldn't read file " + dir_.path("") + " - unknown error"));
-  EXPECT_EQ(lines[3].text, logged("writeFile File path not specified"));
-  EXPECT_EQ(lines[4].priority, 12);
-  EXPECT_EQ(lines[4].text, logged("setTypesDictionaryFromStringsFile File " +
-                                  dir_.path("bad.strings") + " is not a valid strings file"));
+  EXPECT_EQ(capture.texts(),
+            std::vector<std::string>(
+                {logged("readFile File " + missing + " not found"),
+                 logged("readFile File " + dir_.path("garbage.plist") + " is not a valid plist"),
+                 logged("writeFile Couldn't read file " + dir_.path("") + " - unknown error"),
+                 logged("writeFile File path not specified"),
+                 logged("setTypesDictionaryFromStringsFile File " + dir_.path("bad.strings") +
+                        " is not a valid strings file")}));
+  EXPECT_EQ(capture.lines().at(0).priority, 11);
+  EXPECT_EQ(capture.lines().at(4).priority, 12);
 }
 
 TEST_F(ConfigurationParserTest, DefaultsFillInWhatIsMissingAndAreWrittenBack) {
+  auto n = [](int value) { return makeInteger(value); };
+  auto id = [](const char* value) { return makeString(value); };
   std::string config = dir_.path("populated.plist");
-  dir_.write("defaults.plist",
-             xmlOf(dictionaryOf(
-                 {{"net", dictionaryOf({{"a", makeInteger(2)}, {"b", makeInteger(3)}})},
-                  {"records", arrayOf({dictionaryOf({{"_id_", makeString("x")},
-                                                     {"p", makeInteger(9)},
-                                                     {"q", makeInteger(1)}}),
-                                       dictionaryOf({{"_id_", makeString("y")}})})},
-                  {"top", makeString("t")}})));
+  dir_.write("defaults.plist", xmlOf(dictionaryOf(
+      {{"net", dictionaryOf({{"a", n(2)}, {"b", n(3)}})},
+       {"records", arrayOf({dictionaryOf({{"_id_", id("x")}, {"p", n(9)}, {"q", n(1)}}),
+                            dictionaryOf({{"_id_", id("y")}})})},
+       {"top", makeString("t")}})));
   // A missing file is made of the defaults; its absence stays reported.
   ConfigurationParser created(config, std::nullopt, dir_.path("defaults.plist"), true);
   EXPECT_EQ(created.globalError(), "readFile: File " + config + " not found");
   EXPECT_TRUE(isEqual(fileValue(config), created.defaultsDictionary()));
 
   // Present values win, nested dictionaries and records are filled in.
-  dir_.write("populated.plist",
-             xmlOf(dictionaryOf({{"net", dictionaryOf({{"a", makeInteger(1)}})},
-                                 {"records", arrayOf({dictionaryOf({{"_id_", makeString("x")},
-                                                                    {"p", makeInteger(1)}})})},
-                                 {"top", makeString("mine")}})));
+  dir_.write("populated.plist", xmlOf(dictionaryOf(
+      {{"net", dictionaryOf({{"a", n(1)}})},
+       {"records", arrayOf({dictionaryOf({{"_id_", id("x")}, {"p", n(1)}})})},
+       {"top", makeString("mine")}})));
   ConfigurationParser merged(config, std::nullopt, dir_.path("defaults.plist"), true);
   auto expected = dictionaryOf(
-      {{"net", dictionaryOf({{"a", makeInteger(1)}, {"b", makeInteger(3)}})},
-       {"records", arrayOf({dictionaryOf({{"_id_", makeString("x")},
-                                          {"p", makeInteger(1)},
-                                          {"q", makeInteger(1)}}),
-                            dictionaryOf({{"_id_", makeString("y")}})})},
+      {{"net", dictionaryOf({{"a", n(1)}, {"b", n(3)}})},
+       {"records", arrayOf({dictionaryOf({{"_id_", id("x")}, {"p", n(1)}, {"q", n(1)}}),
+                            dictionaryOf({{"_id_", id("y")}})})},
        {"top", makeString("mine")}});
   EXPECT_TRUE(isEqual(merged.dictionary(), expected));
   EXPECT_TRUE(isEqual(fileValue(config), expected));

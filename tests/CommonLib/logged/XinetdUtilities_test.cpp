@@ -16,38 +16,36 @@ using Texts = std::vector<std::string>;
 
 const std::string kFtp = "service ftp\n{\n\tdisable\t= yes\n}\n";
 
-// An editor of the ftp service whose files are under `dir`; its launcher
-// and pid file do not exist unless a test makes them.
+// Paths under `dir`; the launcher and pid file exist only if a test makes them.
 XinetdPaths pathsIn(const ScratchDirectory& dir) {
   return XinetdPaths{dir.path() + "/", dir.path("xinetd.pid"), dir.path("launcher"), "sk-xinetd"};
 }
 
-// Only the first entry inside a block of the service's own name counts; a key
-// outside the body, glued to its operator or without a value is not found.
+// Only the first entry inside a block of the service's own name counts.
 // Carriage returns are no blanks, Unicode horizontal spaces are.
 TEST(XinetdRead, FindsTheFirstEntryInsideTheServiceBody) {
   const std::string body =
       "service ftp\n\tbefore = 1\n# comment\n  {\n\tserver_args\t+= -l  -a  \n\tflags\n"
       "\tempty =\n\tdisable=no\n\tdup = 1\n\tdup = 2\n}\nafter = 1\n";
-  const std::string two = "service telnet\n{\n\tdisable = yes\n}\nservice ftp {\n\tdisable = no\n}\n";
-  const std::tuple<const char*, std::string, const char*, Value> cases[] = {
-      {"ftp", kFtp, "disable", "yes"}, {"ftp", kFtp, "port", ""}, {"ftp", kFtp, "Disable", ""},
-      {"FTP", kFtp, "disable", ""}, {"ftp", body, "server_args", "-l  -a"},
-      {"ftp", body, "flags", std::nullopt}, {"ftp", body, "empty", std::nullopt},
-      {"ftp", body, "dup", "1"}, {"ftp", body, "before", ""}, {"ftp", body, "after", ""},
-      {"ftp", body, "disable", ""}, {"ftp", two, "disable", "no"},
-      {"ftp", "service ftp\r\n{\r\n\tdisable = yes\r\n}\r\n", "disable", ""},
-      {"ftp", "service\xc2\xa0" "ftp\n{\n disable\xe2\x80\x83=\tyes\xe3\x80\x80\n}\n", "disable", "yes"},
+  const std::string two =
+      "service telnet\n{\n\tdisable = yes\n}\nservice ftp {\n\tdisable = no\n}\n";
+  const std::tuple<std::string, const char*, Value> cases[] = {
+      {kFtp, "disable", "yes"}, {kFtp, "port", ""}, {kFtp, "Disable", ""},
+      {"service FTP\n{\n\tdisable = yes\n}\n", "disable", ""}, {two, "disable", "no"},
+      {body, "server_args", "-l  -a"}, {body, "flags", std::nullopt}, {body, "empty", std::nullopt},
+      {body, "dup", "1"}, {body, "before", ""}, {body, "after", ""}, {body, "disable", ""},
+      {"service ftp\r\n{\r\n\tdisable = yes\r\n}\r\n", "disable", ""},
+      {"service\xc2\xa0" "ftp\n{\n disable\xe2\x80\x83=\tyes\xe3\x80\x80\n}\n", "disable", "yes"},
   };
-  for (const auto& [service, text, key, expected] : cases)
-    EXPECT_EQ(XinetdUtilities(service, "x").valueForKeyInText(text, key), expected) << text << key;
+  XinetdUtilities editor("ftp", "x");
+  for (const auto& [text, key, expected] : cases)
+    EXPECT_EQ(editor.valueForKeyInText(text, key), expected) << text << key;
 }
 
-// Every line of one character is padded with two blanks; an entry keeps its
-// operator ("=" where it had none) and an absent key is added at the end of
-// each block of the service. Only the first entry decides whether there is
-// nothing to do.
-TEST(XinetdEdit, SetsOrAddsTheEntryInItsOwnBlocks) {
+// One-character lines are padded with two blanks; an entry keeps its operator
+// and an absent key ends each block of the service. Only the first entry
+// decides whether there is nothing to do.
+TEST(XinetdEdit, SetsAddsAndRemovesEntriesInTheirOwnBlocks) {
   LogCapture capture;
   const std::string two =
       "service telnet\n{\n\tdisable = yes\n}\nservice ftp\n{\n\tdisable = yes\n}\n"
@@ -60,7 +58,8 @@ TEST(XinetdEdit, SetsOrAddsTheEntryInItsOwnBlocks) {
       {"service ftp\n{\n\tflags\n}\n", "flags", "IPv4", "service ftp\n{  \n\tflags\t= IPv4\n}  \n"},
       {kFtp, "port", "21", "service ftp\n{  \n\tdisable\t= yes\n\tport\t= 21\n}\n"},
       {two, "disable", "no",
-       telnet + std::string("service ftp\n{  \n\tdisable\t= no\n}  \nservice ftp {\n\tport = 20\n  } # end\n")},
+       telnet + std::string("service ftp\n{  \n\tdisable\t= no\n}  \n"
+                            "service ftp {\n\tport = 20\n  } # end\n")},
       {two, "port", "21",
        telnet + std::string("service ftp\n{  \n\tdisable = yes\n\tport\t= 21\n}\n"
                             "service ftp {\n\tport\t= 21\n  } # end\n")},
@@ -69,33 +68,26 @@ TEST(XinetdEdit, SetsOrAddsTheEntryInItsOwnBlocks) {
       {"service ftp\n{\n\tdup = yes\n\tdup = no\n}\n", "dup", "yes", std::nullopt},
       {kFtp, "disable", "yes", std::nullopt},
   };
-  for (const auto& [text, key, value, expected] : cases)
-    EXPECT_EQ(XinetdUtilities("ftp", "x").textWithEntry(text, key, value), expected) << text << key;
-  EXPECT_EQ(capture.texts(),
-            Texts({"x:Info:New setting equals old setting for key 'dup' value 'yes'",
-                   "x:Info:New setting equals old setting for key 'disable' value 'yes'"}));
-}
-
-TEST(XinetdEdit, RemovesEveryEntryOfTheKeyFromItsOwnBlock) {
-  LogCapture capture;
   XinetdUtilities editor("ftp", "x");
+  for (const auto& [text, key, value, expected] : cases)
+    EXPECT_EQ(editor.textWithEntry(text, key, value), expected) << text << key;
   EXPECT_EQ(editor.textWithoutEntry("service ftp\n{\n\tenv = A=1\n\tdisable = no\n\tenv += B=2\n}\n"
                                     "service tftp\n{\n\tenv = C\n}\n", "env"),
             "service ftp\n{  \n\tdisable = no\n}  \nservice tftp\n{  \n\tenv = C\n}  \n");
   EXPECT_EQ(editor.textWithoutEntry(kFtp, "port"), "service ftp\n{  \n\tdisable\t= yes\n}  \n");
-  EXPECT_EQ(capture.texts(), Texts(2, "x:Info:Deleting entry for key 'env'"));
+  EXPECT_EQ(capture.texts(),
+            Texts({"x:Info:New setting equals old setting for key 'dup' value 'yes'",
+                   "x:Info:New setting equals old setting for key 'disable' value 'yes'",
+                   "x:Info:Deleting entry for key 'env'", "x:Info:Deleting entry for key 'env'"}));
 }
 
-// The file is edited in place, keeping its mode, and never created; input
-// that would not read back as one entry, and a name that leads out of the
-// service directory, reach no file.
+// The file is edited in place, keeping its mode, and never created; bad input
+// and a name that leads out of the service directory reach no file.
 TEST(XinetdFile, EditsTheServiceFileInPlaceAndNeverCreatesOne) {
   ScratchDirectory dir;
   XinetdUtilities editor("ftp", "x", pathsIn(dir));
   Value value;
-  EXPECT_FALSE(editor.getValueForKey("disable", &value));
   EXPECT_FALSE(editor.setOrAddEntryForKey("disable", "no"));
-  EXPECT_FALSE(editor.removeEntryForKey("disable"));
   EXPECT_EQ(dir.listing(), "");
 
   dir.write("ftp", kFtp);
@@ -110,82 +102,42 @@ TEST(XinetdFile, EditsTheServiceFileInPlaceAndNeverCreatesOne) {
   for (const auto& [key, entry] : {std::pair{"", "1"}, {"a b", "1"}, {"a", "1\n}"}})
     EXPECT_FALSE(editor.setOrAddEntryForKey(key, entry)) << key << entry;
   EXPECT_EQ(dir.read("ftp"), "service ftp\n{  \n}  \n");
-  struct stat info;
-  ASSERT_EQ(stat(dir.path("ftp").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(std::filesystem::status(dir.path("ftp")).permissions(), std::filesystem::perms(0600));
   EXPECT_EQ(dir.listing(), "ftp ");
 
   std::string leaf = dir.path().substr(dir.path().rfind('/') + 1);
   XinetdUtilities escaping("../" + leaf + "/ftp", "x", pathsIn(dir));
   EXPECT_EQ(escaping.filePath(), "");
   EXPECT_FALSE(escaping.getValueForKey("disable", &value));
-  // The block is chosen by the current name; the file stays the first one.
-  editor.setServiceName("telnet");
-  EXPECT_TRUE(editor.setOrAddEntryForKey("port", "23"));
-  EXPECT_EQ(dir.read("ftp"), "service ftp\n{  \n}  \n");
 }
 
-// Options with a value repeat into an array; a first word without "/" is
-// dropped, but its "-" starts an option.
-TEST(XinetdArgs, ParsesAServerArgumentLine) {
-  const std::pair<const char*, DictionaryRef> cases[] = {
-      {"/usr/libexec/ftpd -l -p1 -p 2 -x",
-       dictionaryOf({{"path", makeString("/usr/libexec/ftpd")}, {"l", makeBoolean(true)},
-                     {"p", arrayOf({makeString("1"), makeString("2")})}, {"x", makeBoolean(true)}})},
-      {"-ov -a -b", dictionaryOf({{"o", makeString("v")}, {"a", makeBoolean(true)}, {"b", makeBoolean(true)}})},
-      {"-a -a x  -a y", dictionaryOf({{"a", arrayOf({makeString("x"), makeString("y")})}})},
-      {"prog-x -a", dictionaryOf({{"x", makeBoolean(true)}, {"a", makeBoolean(true)}})},
-      {"", dictionaryOf({})},
-  };
-  for (const auto& [line, expected] : cases)
-    EXPECT_EQ(describe(XinetdUtilities::dictionaryFromArgList(line)), describe(expected)) << line;
-  EXPECT_TRUE(as<MutableArray>(XinetdUtilities::dictionaryFromArgList("-p1 -p 2")->objectForKey("p")));
-  EXPECT_EQ(XinetdUtilities::dictionaryFromArgList(std::nullopt), nullptr);
-}
-
-TEST(XinetdArgs, WritesAServerArgumentLineAndLogsWhatItCannot) {
+// Repeated options become an array; a first word without "/" is dropped but
+// its "-" starts an option. Written back, other kinds than these are logged.
+TEST(XinetdArgs, ParsesAndWritesServerArgumentLines) {
   LogCapture capture;
   XinetdUtilities editor("ftp", "x");
-  auto options = dictionaryOf({{"l", makeBoolean(true)}, {"path", makeString("/usr/libexec/ftpd")},
-                               {"n", makeInteger(0)}, {"r", makeReal(1.5)},
-                               {"p", arrayOf({makeString("1"), makeInteger(2)})},
-                               {"d", makeMutableDictionary()}, {"f", makeBoolean(false)}});
-  EXPECT_EQ(editor.argListFromDictionary(options), Value("/usr/libexec/ftpd -l -r -p 1 -p 2 "));
-  EXPECT_EQ(editor.argListFromDictionary(dictionaryOf({{"path", makeString("/bin/x")}})),
-            Value("/bin/x "));
-  EXPECT_EQ(editor.argListFromDictionary(makeMutableDictionary()), Value(""));
-  EXPECT_EQ(editor.argListFromDictionary(nullptr), std::nullopt);
-  EXPECT_EQ(capture.texts(), Texts({"x:Warning:Unrecognized object type for service 'ftp' key 'd'"}));
+  const std::pair<const char*, const char*> cases[] = {
+      {"/usr/libexec/ftpd -l -p1 -p 2 -x", "/usr/libexec/ftpd -l -p 1 -p 2 -x "},
+      {"-ov -a -b", "-o v -a -b "}, {"-a -a x  -a y", "-a x -a y "}, {"prog-x -a", "-x -a "},
+      {"", ""}};
+  for (const auto& [line, written] : cases) {
+    MutableDictionaryRef parsed = XinetdUtilities::dictionaryFromArgList(line);
+    EXPECT_EQ(editor.argListFromDictionary(parsed), Value(written)) << line;
+  }
+  EXPECT_EQ(describe(XinetdUtilities::dictionaryFromArgList("/bin/x -l -p1 -p 2")),
+            describe(dictionaryOf({{"path", makeString("/bin/x")}, {"l", makeBoolean(true)},
+                                   {"p", arrayOf({makeString("1"), makeString("2")})}})));
+  auto others = dictionaryOf({{"n", makeInteger(0)}, {"r", makeReal(1.5)},
+                              {"d", makeMutableDictionary()}, {"f", makeBoolean(false)},
+                              {"path", makeString("/bin/x")}});
+  EXPECT_EQ(editor.argListFromDictionary(others), Value("/bin/x -r "));
+  EXPECT_EQ(capture.texts(),
+            Texts({"x:Warning:Unrecognized object type for service 'ftp' key 'd'"}));
 }
 
-// The pid file is read at creation. The super-server it names gets a
-// hangup; an id that is not the super-server's (a stranger's, one that is
-// gone) is never signalled.
-TEST(XinetdHup, SignalsOnlyTheSuperServerNamedByThePidFile) {
-  LogCapture capture;
-  ScratchDirectory dir;
-  NamedSleeper xinetd(dir, "sk-xinetd"), stranger(dir, "sk-stranger");
-  dir.write("xinetd.pid", " " + std::to_string(xinetd.pid()) + "\n");
-  EXPECT_TRUE(XinetdUtilities("ftp", "x", pathsIn(dir)).hup());
-  EXPECT_EQ(xinetd.terminatingSignal(), SIGHUP);
-  EXPECT_EQ(capture.lines().at(0).priority, 13);
-
-  dir.write("xinetd.pid", std::to_string(stranger.pid()) + "\n");
-  XinetdUtilities editor("ftp", "x", pathsIn(dir));
-  dir.write("xinetd.pid", "garbage");
-  EXPECT_FALSE(editor.hup());
-  EXPECT_TRUE(stranger.running());
-  kill(stranger.pid(), SIGKILL);
-  EXPECT_EQ(stranger.terminatingSignal(), SIGKILL);
-  EXPECT_FALSE(editor.hup());
-  EXPECT_EQ(capture.texts(), Texts({"x:Notice:hup signal sent to xinetd, pid=" + std::to_string(xinetd.pid()),
-                                    "x:Error:Unable to hup xinetd - probably bad pid",
-                                    "x:Error:Unable to hup xinetd - probably bad pid"}));
-}
-
-// Without a valid pid the launcher starts the super-server; its failure,
-// or its absence, is false.
-TEST(XinetdHup, LaunchesTheSuperServerWithoutAValidPid) {
+// Without a valid pid the launcher starts the super-server; otherwise only
+// the super-server named at creation gets a hangup, never a stranger.
+TEST(XinetdHup, LaunchesOrSignalsOnlyTheSuperServer) {
   LogCapture capture;
   ScratchDirectory dir;
   dir.write("launcher", "#!/bin/sh\necho \"$@\" > " + dir.path("args") +
@@ -202,7 +154,25 @@ TEST(XinetdHup, LaunchesTheSuperServerWithoutAValidPid) {
   EXPECT_FALSE(failing.hup());
   std::filesystem::remove(dir.path("launcher"));
   EXPECT_FALSE(failing.hup());
-  EXPECT_EQ(capture.texts(), Texts(7, "x:Notice:Invalid pid; launching xinetd"));
+  Texts expected(7, "x:Notice:Invalid pid; launching xinetd");
+  EXPECT_EQ(capture.texts(), expected);
+
+  NamedSleeper xinetd(dir, "sk-xinetd"), stranger(dir, "sk-stranger");
+  dir.write("xinetd.pid", " " + std::to_string(xinetd.pid()) + "\n");
+  EXPECT_TRUE(XinetdUtilities("ftp", "x", pathsIn(dir)).hup());
+  EXPECT_EQ(xinetd.terminatingSignal(), SIGHUP);
+  EXPECT_EQ(capture.lines().at(7).priority, 13);
+  dir.write("xinetd.pid", std::to_string(stranger.pid()) + "\n");
+  XinetdUtilities editor("ftp", "x", pathsIn(dir));
+  dir.write("xinetd.pid", "garbage");
+  EXPECT_FALSE(editor.hup());
+  kill(stranger.pid(), SIGKILL);
+  EXPECT_EQ(stranger.terminatingSignal(), SIGKILL);
+  EXPECT_FALSE(editor.hup());
+  const std::string refused = "x:Error:Unable to hup xinetd - probably bad pid";
+  expected.push_back("x:Notice:hup signal sent to xinetd, pid=" + std::to_string(xinetd.pid()));
+  expected.insert(expected.end(), {refused, refused});
+  EXPECT_EQ(capture.texts(), expected);
 }
 
 }  // namespace
