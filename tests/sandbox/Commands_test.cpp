@@ -21,10 +21,6 @@ namespace fs = std::filesystem;
 constexpr const char* kRegistry = "/var/lib/stewardd/registry/";
 const std::string kUnexpected = envelope("UNEXPECTED_COMMAND");
 
-std::string command(const std::string& name, const std::string& more = "") {
-  return "<key>command</key><string>" + name + "</string>" + more;
-}
-
 MutableDictionaryRef reply(const char* key, ValueRef value) {
   return dictionaryOf({{key, std::move(value)}});
 }
@@ -46,17 +42,17 @@ std::string lingering(int tenths) {
 
 class CommandsTest : public ::testing::Test {
  protected:
-  // One request; user none: no REMOTE_USER. A shell line runs instead of the
-  // tool alone when given.
-  static RunOptions options(const char* user, const std::string& body,
-                            const std::string& shell = "",
-                            const std::string& argv0 = "steward_kestrel") {
-    RunOptions options{.argv0 = argv0, .input = requestXML(body), .shell = shell};
+  // One request of `user` (none: no REMOTE_USER); a shell line runs instead
+  // of the tool alone when given.
+  static RunOptions options(const char* user, const std::string& name, const std::string& more = "",
+                            const std::string& shell = "", const std::string& argv0 = "steward_kestrel") {
+    RunOptions options{.argv0 = argv0, .input = request(name, more), .shell = shell};
     if (user) options.environment["REMOTE_USER"] = user;
     return options;
   }
-  RunResult ask(const char* user, const std::string& body, const std::string& shell = "") {
-    return sandbox_.run(options(user, body, shell));
+  RunResult ask(const char* user, const std::string& name, const std::string& more = "",
+                const std::string& shell = "") {
+    return sandbox_.run(options(user, name, more, shell));
   }
   // The reply as the tool wrote it must equal `expected` plus "command".
   static void expectReply(const RunResult& result, const std::string& name,
@@ -74,7 +70,7 @@ class CommandsTest : public ::testing::Test {
 };
 
 TEST_F(CommandsTest, StatusMergesTheDaemonsReplyWithTheSettingsFile) {
-  EXPECT_EQ(ask("alice", command("status")).output, kUnexpected);  // nobody serves
+  EXPECT_EQ(ask("alice", "status").output, kUnexpected);  // nobody serves
   auto daemon = dictionaryOf({{"Temperature", makeInteger(41)}, {"Shared", makeString("daemon")}});
   std::string settings = xmlOf(dictionaryOf(
       {{"Shared", makeString("file")},
@@ -115,7 +111,7 @@ TEST_F(CommandsTest, StatusMergesTheDaemonsReplyWithTheSettingsFile) {
     if (c.answer) sandbox_.writeFile("/run/reply", *c.answer);
     if (!c.settings.empty()) sandbox_.writeFile("/etc/vigild.conf", c.settings);
     // Nobody is asked to be admin.
-    RunResult result = ask(nullptr, command("status"), withMonitor(c.delay));
+    RunResult result = ask(nullptr, "status", "", withMonitor(c.delay));
     if (c.expected) {
       expectReply(result, "status", as<Dictionary>(c.expected)->mutableCopy());
     } else {
@@ -131,7 +127,7 @@ TEST_F(CommandsTest, StatusMergesTheDaemonsReplyWithTheSettingsFile) {
 TEST_F(CommandsTest, RefusedOrIncompleteRequestsChangeNothing) {
   // No firmware value: no reply for anyone, admin or not.
   for (const char* user : {"alice", "carol", static_cast<const char*>(nullptr)}) {
-    EXPECT_EQ(ask(user, command("getBootPath")).output, kUnexpected);
+    EXPECT_EQ(ask(user, "getBootPath").output, kUnexpected);
     makeRegistryFile("IODeviceTree/options/other", "x\n");
   }
   makeRegistryFile("IODeviceTree/options/boot-device", "disk0s3\n");
@@ -155,8 +151,8 @@ TEST_F(CommandsTest, RefusedOrIncompleteRequestsChangeNothing) {
   }
   for (const auto& [user, name, more, expected] : cases) {
     SCOPED_TRACE(std::string(user ? user : "(none)") + ": " + name + more);
-    expectReply(ask(user, command(name, more), lingering(name == "restart" || name == "shutdown" ? 5 : 0)),
-                name, expected->mutableCopy());
+    expectReply(ask(user, name, more, lingering(name == "restart" || name == "shutdown" ? 5 : 0)), name,
+                expected->mutableCopy());
   }
   EXPECT_TRUE(sandbox_.recordedCalls().empty());
   EXPECT_EQ(sandbox_.readFile("/etc/vigild.conf"), settings);
@@ -168,7 +164,7 @@ TEST_F(CommandsTest, AdminsRestartAndShutDownInTheBackground) {
                                             {"bob", "shutdown", "SHUTDWN-SUCCESS", "-h"}};
   for (const auto& c : cases) {
     sandbox_.writeFile("/steward/record/calls", "");
-    expectReply(ask(c[0].c_str(), command(c[1]), lingering(100)), c[1],
+    expectReply(ask(c[0].c_str(), c[1], "", lingering(100)), c[1],
                 reply("Message", makeString(c[2])));
     EXPECT_EQ(sandbox_.recordedCalls(),
               (std::vector<std::vector<std::string>>{{"/sbin/shutdown", c[3], "now"}}));
@@ -184,14 +180,14 @@ TEST_F(CommandsTest, BootPathReachesNvramWholeAndUnreadAndComesBackToAdmins) {
   };
   std::vector<std::vector<std::string>> expected;
   for (const auto& [xml, path] : paths) {
-    expectReply(ask("alice", command("setBootPath", "<key>bootpath</key><string>" + xml + "</string>")),
+    expectReply(ask("alice", "setBootPath", "<key>bootpath</key><string>" + xml + "</string>"),
                 "setBootPath", reply("Message", makeString("SUCCESS")));
     expected.push_back({"/usr/sbin/nvram", "boot-device=" + path});
   }
   EXPECT_EQ(sandbox_.recordedCalls(), expected);
   EXPECT_FALSE(fs::exists(sandbox_.hostPath("/tmp/pwned")));
   makeRegistryFile("IODeviceTree/options/boot-device", " pci@0/ide@1 \"x\"\n");
-  expectReply(ask("alice", command("getBootPath")), "getBootPath",
+  expectReply(ask("alice", "getBootPath"), "getBootPath",
               reply("Message", makeString(" pci@0/ide@1 \"x\"")));
 }
 
@@ -202,7 +198,7 @@ TEST_F(CommandsTest, ServiceLightFollowsEveryKindOfState) {
   makeRegistryFile("IODeviceTree/OrchardFPButton/LED", "0\n");
   for (const char* missing : {"", "IOService"}) {
     if (*missing) fs::remove_all(sandbox_.hostPath(kRegistry + std::string(missing)));
-    expectReply(ask("alice", command("serviceid", "<key>state</key><integer>1</integer>")),
+    expectReply(ask("alice", "serviceid", "<key>state</key><integer>1</integer>"),
                 "serviceid", reply("OSStatus", makeInteger(0)));
     EXPECT_EQ(sandbox_.readFile(kRegistry + std::string("IODeviceTree/OrchardFPButton/LED")), "0\n");
   }
@@ -225,7 +221,7 @@ TEST_F(CommandsTest, ServiceLightFollowsEveryKindOfState) {
   for (const auto& [state, light] : cases) {
     SCOPED_TRACE(state ? state : "(none)");
     std::string more = state ? "<key>state</key>" + std::string(state) : "";
-    expectReply(ask("carol", command("serviceid", more)), "serviceid", reply("OSStatus", makeInteger(0)));
+    expectReply(ask("carol", "serviceid", more), "serviceid", reply("OSStatus", makeInteger(0)));
     EXPECT_EQ(sandbox_.readFile(std::string(kRegistry) + "brightness"), light);
   }
   EXPECT_TRUE(fs::is_symlink(led));
@@ -239,7 +235,7 @@ TEST_F(CommandsTest, EmailReplacesTheSettingsFileWhole) {
                                 {"Interval", makeInteger(30)}});
   std::string xml = xmlOf(settings);
   std::string body = xml.substr(xml.find("<dict>"), xml.rfind("</plist>") - xml.find("<dict>"));
-  expectReply(ask("carol", command("email", "<key>email</key>" + body)), "email",
+  expectReply(ask("carol", "email", "<key>email</key>" + body), "email",
               reply("OSStatus", makeInteger(0)));
   EXPECT_TRUE(isEqual(parsed(sandbox_.readFile("/etc/vigild.conf")), settings));
   struct stat st;
@@ -247,21 +243,17 @@ TEST_F(CommandsTest, EmailReplacesTheSettingsFileWhole) {
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   // What "status" then shows.
   sandbox_.writeFile("/run/reply", xmlOf(reply("Interval", makeInteger(5))));
-  expectReply(ask("carol", command("status"), withMonitor()), "status",
+  expectReply(ask("carol", "status", "", withMonitor()), "status",
               dictionaryOf({{"Interval", makeInteger(30)},
                             {"Email", reply("To", makeString("ops@example.com"))}}));
   // The sandbox's root has no capabilities, so it cannot give a new file to
   // another user: the write fails, the reply does not tell, the old file
   // stays whole and alone.
   ASSERT_EQ(chown(sandbox_.hostPath("/etc/vigild.conf").c_str(), 1003, 20), 0);
-  expectReply(ask("carol", command("email", "<key>email</key><dict/>")), "email",
+  expectReply(ask("carol", "email", "<key>email</key><dict/>"), "email",
               reply("OSStatus", makeInteger(0)));
   EXPECT_TRUE(isEqual(parsed(sandbox_.readFile("/etc/vigild.conf")), settings));
-  int files = 0;
-  for (const auto& item : fs::directory_iterator(sandbox_.hostPath("/etc"))) {
-    files += item.path().filename().string().starts_with("vigild.conf");
-  }
-  EXPECT_EQ(files, 1);
+  EXPECT_EQ(sandbox_.namesStartingWith("/etc", "vigild.conf"), std::vector<std::string>{"vigild.conf"});
 }
 
 class ProfileTest : public CommandsTest {
@@ -288,20 +280,14 @@ class ProfileTest : public CommandsTest {
     EXPECT_TRUE(profile);
     return profile ? profile->str() : "";
   }
-  // The profile file and any other file whose name starts like it.
-  std::vector<std::string> profileFiles() {
-    std::vector<std::string> names;
-    for (const auto& item : fs::directory_iterator(sandbox_.hostPath("/tmp"))) {
-      if (item.path().filename().string().starts_with("profile.txt")) {
-        names.push_back(item.path().filename());
-      }
-    }
-    return names;
+  // The profile file alone, and no other file whose name starts like it.
+  void expectOnlyProfileFile() {
+    EXPECT_EQ(sandbox_.namesStartingWith("/tmp", "profile.txt"), std::vector<std::string>{"profile.txt"});
   }
 };
 
 TEST_F(ProfileTest, AnswersTheToolsOutputInTextXmlCanCarry) {
-  std::string profile = profileOf(ask("carol", command("profile")));
+  std::string profile = profileOf(ask("carol", "profile"));
   expectOwnRun(profile);
   EXPECT_EQ(sandbox_.readFile("/tmp/profile.txt"), profile);
   EXPECT_EQ(sandbox_.readFile("/steward/record/args"), "/usr/sbin/machreport -detailLevel -1\n");
@@ -313,10 +299,10 @@ TEST_F(ProfileTest, AnswersTheToolsOutputInTextXmlCanCarry) {
   };
   for (const auto& [printed, text] : outputs) {
     writeInventoryTool(std::string("printf '") + printed + "'\n");
-    EXPECT_EQ(profileOf(ask("carol", command("profile"))), text);
+    EXPECT_EQ(profileOf(ask("carol", "profile")), text);
   }
   fs::remove(sandbox_.hostPath("/usr/sbin/machreport"));
-  EXPECT_EQ(profileOf(ask("carol", command("profile"))), "");
+  EXPECT_EQ(profileOf(ask("carol", "profile")), "");
   EXPECT_EQ(sandbox_.readFile("/tmp/profile.txt"), "");
 }
 
@@ -327,9 +313,9 @@ TEST_F(ProfileTest, ExceptionBecomesTheNilResponseReply) {
   GTEST_SKIP() << "the sanitizer runtime needs more address space than the limit";
 #else
   writeInventoryTool("truncate -s 4G /proc/self/fd/1\n");
-  expectReply(ask("carol", command("profile"), "ulimit -v 262144; steward_kestrel"), "profile",
+  expectReply(ask("carol", "profile", "", "ulimit -v 262144; steward_kestrel"), "profile",
               reply("error", makeString("NIL_RESPONSE_ERR (std::bad_alloc)")));
-  EXPECT_EQ(profileFiles(), std::vector<std::string>{"profile.txt"});
+  expectOnlyProfileFile();
 #endif
 }
 
@@ -352,11 +338,11 @@ TEST_F(ProfileTest, PlantedObjectsAreNeitherUsedNorInTheWay) {
   for (const auto& [plant, type] : plants) {
     fs::remove_all(planted);
     plant();
-    std::string profile = profileOf(ask("carol", command("profile")));
+    std::string profile = profileOf(ask("carol", "profile"));
     expectOwnRun(profile);
     EXPECT_EQ(sandbox_.readFile("/etc/precious"), "precious\n");
     EXPECT_EQ(fs::symlink_status(planted).type(), type);
-    EXPECT_EQ(profileFiles(), std::vector<std::string>{"profile.txt"});
+    expectOnlyProfileFile();
     if (type != fs::file_type::regular) continue;
     EXPECT_EQ(sandbox_.readFile("/tmp/profile.txt"), profile);
     struct stat st;
@@ -369,8 +355,8 @@ TEST_F(ProfileTest, PlantedObjectsAreNeitherUsedNorInTheWay) {
 
 TEST_F(ProfileTest, ConcurrentRunsEachGetTheirOwnOutput) {
   // Two tool names, so that the context lock does not order them.
-  auto first = sandbox_.start(options("alice", command("profile"), "", "kestrel_one"));
-  auto second = sandbox_.start(options("carol", command("profile"), "", "kestrel_two"));
+  auto first = sandbox_.start(options("alice", "profile", "", "", "kestrel_one"));
+  auto second = sandbox_.start(options("carol", "profile", "", "", "kestrel_two"));
   first->closeInput();
   second->closeInput();
   std::string profiles[] = {profileOf(first->wait()), profileOf(second->wait())};

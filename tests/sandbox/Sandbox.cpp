@@ -15,6 +15,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <gmock/gmock.h>
+
 #include "platform/Archiver.h"
 #include "platform/XmlPropertyList.h"
 
@@ -106,17 +108,17 @@ RunResult SandboxProcess::wait() {
   return result;
 }
 
-pid_t SandboxProcess::findProcess(std::string_view name) const {
+pid_t SandboxProcess::toolProcess() const {
   std::vector<pid_t> pending = {pid_};
   while (!pending.empty()) {
     pid_t pid = pending.back();
     pending.pop_back();
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string proc = "/proc/" + std::to_string(pid);
+    std::ifstream comm(proc + "/comm");
     std::string command;
-    if (std::getline(comm, command) && command == name && pid != pid_) return pid;
+    if (std::getline(comm, command) && command == "steward_kestrel") return pid;
     std::error_code error;
-    for (const auto& task :
-         fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    for (const auto& task : fs::directory_iterator(proc + "/task", error)) {
       std::ifstream children(task.path() / "children");
       for (pid_t child; children >> child;) pending.push_back(child);
     }
@@ -124,8 +126,8 @@ pid_t SandboxProcess::findProcess(std::string_view name) const {
   return -1;
 }
 
-bool SandboxProcess::waitsForInput(std::string_view name) const {
-  std::ifstream syscall("/proc/" + std::to_string(findProcess(name)) + "/syscall");
+bool SandboxProcess::toolWaitsForInput() const {
+  std::ifstream syscall("/proc/" + std::to_string(toolProcess()) + "/syscall");
   std::string number, fd;
   // read(2) is system call 0 on x86-64, and its first argument the descriptor.
   return syscall >> number >> fd && number == "0" && fd == "0x0";
@@ -171,6 +173,15 @@ std::string Sandbox::readFile(std::string_view sandboxPath) const {
   std::ostringstream buffer;
   buffer << file.rdbuf();
   return buffer.str();
+}
+
+std::vector<std::string> Sandbox::namesStartingWith(std::string_view directory,
+                                                   std::string_view prefix) const {
+  std::vector<std::string> names;
+  for (const auto& item : fs::directory_iterator(hostPath(directory))) {
+    if (item.path().filename().string().starts_with(prefix)) names.push_back(item.path().filename());
+  }
+  return names;
 }
 
 std::vector<std::vector<std::string>> Sandbox::recordedCalls() const {
@@ -252,15 +263,24 @@ std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {
   return process;
 }
 
-std::string requestXML(std::string_view dictionaryBody) {
-  return std::string(kXmlPropertyListProlog) + "<plist version=\"1.0\">\n<dict>\n" +
-         std::string(dictionaryBody) + "</dict>\n</plist>\n";
+std::string request(std::string_view command, std::string_view more) {
+  return std::string(kXmlPropertyListProlog) +
+         "<plist version=\"1.0\">\n<dict>\n<key>command</key><string>" + std::string(command) +
+         "</string>" + std::string(more) + "</dict>\n</plist>\n";
 }
 
 std::string envelope(std::string_view code) {
   return std::string(kXmlPropertyListProlog) +
          "<plist version=\"0.9\">\n<dict>\n<key>error</key>\n<string>" +
          std::string(code) + "</string>\n</dict>\n</plist>";
+}
+
+void expectLog(Sandbox& sandbox, const std::vector<std::string>& patterns) {
+  ASSERT_EQ(sandbox.logLines().size(), patterns.size());
+  for (std::size_t i = 0; i < patterns.size(); ++i) {
+    EXPECT_EQ(sandbox.logLines()[i].priority, 13);
+    EXPECT_THAT(sandbox.logLines()[i].text, testing::MatchesRegex(patterns[i]));
+  }
 }
 
 }  // namespace steward::sandbox

@@ -1,11 +1,9 @@
-// Runs the real tool inside a bubblewrap sandbox with a fresh temporary root,
-// so that nothing a test does can reach the machine: private /etc (users
-// "alice", listed in "admin", "bob", whose primary group it is, and "carol",
-// not in it), /tmp, /run (also /var/run), /private/var/stewardd and device
-// registry; recording fakes for /sbin/shutdown, /usr/sbin/nvram and
-// /usr/sbin/machreport; the test bundles in /steward/bundles, fake_vigild in
-// /steward/bin, /dev/log leading to a socket of the test. The host is seen
-// read-only, without capabilities, network or its process ids.
+// Runs the real tool inside a bubblewrap sandbox on a fresh temporary root:
+// private /etc (alice listed in "admin", bob with it as primary group, carol
+// not in it), /tmp, /run, /private/var/stewardd and device registry;
+// recording fakes for shutdown, nvram and machreport; the test bundles in
+// /steward/bundles, fake_vigild in /steward/bin, /dev/log a socket of the
+// test. The host is seen read-only, without capabilities, network or pids.
 #pragma once
 
 #include <sys/types.h>
@@ -45,11 +43,10 @@ class SandboxProcess {
   void closeInput();
   bool hasExited();  // never blocks
   RunResult wait();  // closes the input first
-  // The host process id of the process named `name` inside, or -1.
-  pid_t findProcess(std::string_view name) const;
-  // Whether that process waits in a read of its standard input: for the
-  // tool, that it is past start-up.
-  bool waitsForInput(std::string_view name) const;
+  // The host process id of the tool inside, or -1.
+  pid_t toolProcess() const;
+  // Whether the tool waits in a read of its standard input: past start-up.
+  bool toolWaitsForInput() const;
 
  private:
   pid_t pid_;
@@ -68,6 +65,9 @@ class Sandbox {
   void writeFile(std::string_view sandboxPath, std::string_view contents,
                  mode_t mode = 0644);
   std::string readFile(std::string_view sandboxPath) const;  // "" if none
+  // The names in a private directory that start with `prefix`.
+  std::vector<std::string> namesStartingWith(std::string_view directory,
+                                             std::string_view prefix) const;
 
   RunResult run(const RunOptions& options) { return start(options)->wait(); }
   std::unique_ptr<SandboxProcess> start(const RunOptions& options);
@@ -90,9 +90,11 @@ class Sandbox {
   std::unique_ptr<LogCapture> log_;
 };
 
-// An XML property-list request whose root dictionary holds `dictionaryBody`.
-std::string requestXML(std::string_view dictionaryBody);
+// An XML request of `command` with the dictionary entries `more` besides.
+std::string request(std::string_view command, std::string_view more = "");
 // The tool's error envelope for `code`.
 std::string envelope(std::string_view code);
+// Each log line so far was sent at notice level and matches its pattern.
+void expectLog(Sandbox& sandbox, const std::vector<std::string>& patterns);
 
 }  // namespace steward::sandbox

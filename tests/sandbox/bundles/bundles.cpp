@@ -1,7 +1,4 @@
 // The test bundles; BUNDLE_<name> picks one.
-#include <signal.h>
-#include <unistd.h>
-
 #include <stdexcept>
 
 #include "host/StewardBundle.h"
@@ -61,16 +58,6 @@ const StewardBundleClass kDeaf = {
 extern "C" const void* steward_principal_class() { return &kDeaf; }
 #elif defined(BUNDLE_classless)
 extern "C" const void* steward_principal_class() { return nullptr; }
-#elif defined(BUNDLE_crasher)
-class Crasher : public StewardBundle {
- public:
-  DictionaryRef doProcessInput(const DictionaryRef&, const MutableDictionaryRef&,
-                               int&) override {
-    kill(getpid(), SIGSEGV);
-    return nullptr;
-  }
-};
-STEWARD_PRINCIPAL_CLASS(Crasher)
 #elif defined(BUNDLE_recurser)
 // Overflows the stack.
 long depth(volatile char* previous, long remaining) {
