@@ -37,12 +37,9 @@ void set(const char* name, const char* value) {
 }
 
 TEST(CallerIdentity, AddUserReadsBothVariables) {
-  struct Case {
-    const char* remoteUser;
-    const char* sessionID;
-    const char* user;  // none: nothing added, "_user_" stays as it was
-  };
-  const Case cases[] = {
+  // REMOTE_USER, HTTP_STEWARDSESSIONID, and the user added (none: nothing
+  // added, "_user_" stays as it was).
+  const std::tuple<const char*, const char*, const char*> cases[] = {
       {"alice", "bob@x", "alice"},
       {"carol@example.com", nullptr, "carol@example.com"},
       {"", nullptr, ""},
@@ -55,31 +52,18 @@ TEST(CallerIdentity, AddUserReadsBothVariables) {
       {"\xc3\x28", nullptr, nullptr},  // not UTF-8
       {"<USE_SESSION_ID>", "\xed\xa0\x80@x", nullptr},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.remoteUser ? c.remoteUser : "(unset)") + " / " +
-                 (c.sessionID ? c.sessionID : "(unset)"));
-    set("REMOTE_USER", c.remoteUser);
-    set("HTTP_STEWARDSESSIONID", c.sessionID);
+  for (const auto& [remoteUser, sessionID, user] : cases) {
+    SCOPED_TRACE(std::string(remoteUser ? remoteUser : "(unset)") + " / " + (sessionID ? sessionID : "(unset)"));
+    set("REMOTE_USER", remoteUser);
+    set("HTTP_STEWARDSESSIONID", sessionID);
     auto context = makeMutableDictionary();
     context->setObject(makeString("previous"), "_user_");
-    EXPECT_EQ(add_user_to_context(context), c.user != nullptr);
-    EXPECT_EQ(user_name_from_context(context)->str(), c.user ? c.user : "previous");
-    EXPECT_EQ(add_user_to_context(nullptr), c.user != nullptr);
+    EXPECT_EQ(add_user_to_context(context), user != nullptr);
+    EXPECT_EQ(user_name_from_context(context)->str(), user ? user : "previous");
+    EXPECT_EQ(add_user_to_context(nullptr), user != nullptr);
   }
   unsetenv("REMOTE_USER");
   unsetenv("HTTP_STEWARDSESSIONID");
-}
-
-TEST(CallerIdentity, RemoveUserTakesOnlyStrings) {
-  auto context = makeMutableDictionary();
-  EXPECT_FALSE(remove_user_from_context(nullptr));
-  context->setObject(makeInteger(5), "_user_");
-  EXPECT_FALSE(remove_user_from_context(context));
-  EXPECT_FALSE(user_name_from_context(context));
-  EXPECT_TRUE(isEqual(context->objectForKey("_user_"), makeInteger(5)));
-  context->setObject(makeString("alice"), "_user_");
-  EXPECT_TRUE(remove_user_from_context(context));
-  EXPECT_FALSE(context->objectForKey("_user_"));
 }
 
 // Which users the real databases count as admins is tested in the sandbox.

@@ -1,7 +1,9 @@
 // The request tool end to end, inside the sandbox: the request cycle, the
-// verbs, the context file and its lock, and the signal handlers.
+// verbs, the context file and its lock, the signal handlers, and batch and
+// relay runs with the test bundles in the bundle directory beside the tool.
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -113,27 +115,6 @@ TEST(RequestCycle, ReadsAtMost64MiB) {
   EXPECT_TRUE(sandbox.logTexts().empty());
 }
 
-TEST(RequestCycle, ClientContextOfEveryKindComesBackUnchanged) {
-  Sandbox sandbox;
-  // A batch with no items carries it through the whole cycle.
-  const std::pair<const char*, ValueRef> kinds[] = {
-      {"<dict><key>a</key><array><integer>1</integer></array></dict>",
-       dictionaryOf({{"a", arrayOf({makeInteger(1)})}})},
-      {"<string>caf\xc3\xa9 &amp; &lt;tea&gt;</string>", makeString("caf\xc3\xa9 & <tea>")},
-      {"<data>AAEC</data>", makeData(std::string("\0\1\2", 3))},
-      {"<date>2007-04-10T16:54:44Z</date>", Date::fromUnixTime(1176224084)},
-  };
-  for (const auto& [xml, value] : kinds) {
-    SCOPED_TRACE(xml);
-    RunResult result = sandbox.run(
-        {.argv0 = "steward_info", .input = request("batchRequest", "<key>clientContext</key>" + std::string(xml))});
-    EXPECT_TRUE(isEqual(parsed(result.output),
-                        dictionaryOf({{"command", makeString("batchRequest")},
-                                      {"clientContext", value}})))
-        << result.output;
-  }
-}
-
 TEST(RequestCycle, MalformedBatchIsLoggedWithoutReply) {
   Sandbox sandbox;
   RunResult result = sandbox.run(
@@ -149,12 +130,8 @@ TEST(Verbs, AnswerOnTheCommandLine) {
   Sandbox sandbox;
   const std::string version =
       "Version: N/A, Built: [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}\n";
-  struct Case {
-    std::vector<std::string> arguments;
-    std::string output;  // a pattern
-    int exitStatus;
-  };
-  const Case cases[] = {
+  // The arguments, a pattern of the output, and the exit status.
+  const std::tuple<std::vector<std::string>, std::string, int> cases[] = {
       {{"show_history"}, "No longer supported, use show_context instead\n", 0},
       {{"show_version"}, version, 0},
       {{"-v"}, version, 0},
@@ -164,11 +141,11 @@ TEST(Verbs, AnswerOnTheCommandLine) {
       {{"idle", "b", "c"}, "", 1},  // not a relay: the first argument decides
       {{"idle", "b", "relay"}, "", 0},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.arguments[0]);
-    RunResult result = sandbox.run({.arguments = c.arguments, .input = "ignored"});
-    EXPECT_THAT(result.output, testing::MatchesRegex(c.output));
-    EXPECT_EQ(result.exitStatus, c.exitStatus);
+  for (const auto& [arguments, output, exitStatus] : cases) {
+    SCOPED_TRACE(arguments[0]);
+    RunResult result = sandbox.run({.arguments = arguments, .input = "ignored"});
+    EXPECT_THAT(result.output, testing::MatchesRegex(output));
+    EXPECT_EQ(result.exitStatus, exitStatus);
   }
   EXPECT_TRUE(sandbox.logTexts().empty());
 }
@@ -253,6 +230,119 @@ TEST(Signals, TimeoutAndCrashAreLoggedAndSkipTheSave) {
     expectLog(sandbox, logged);
     EXPECT_EQ(sandbox.readFile(file), before);
   }
+}
+
+constexpr const char* kToolPath = "/steward/bin/steward_kestrel";
+
+DictionaryRef error(const char* code) { return dictionaryOf({{"error", makeString(code)}}); }
+
+MutableDictionaryRef item(const char* name, ValueRef request) {
+  return dictionaryOf({{"name", makeString(name)}, {"request", std::move(request)}});
+}
+
+MutableDictionaryRef request(const char* command) {
+  return dictionaryOf({{"command", makeString(command)}});
+}
+
+// Every batch carries a client context, which its reply gives back whole.
+const ValueRef kClientContext =
+    dictionaryOf({{"a", arrayOf({makeInteger(1), makeString("caf\xc3\xa9 & <tea>")})}});
+
+RunOptions batch(ArrayRef items, std::map<std::string, std::string> environment) {
+  environment["SCRIPT_FILENAME"] = kToolPath;
+  return {.argv0 = "steward_info",
+          .input = xmlOf(dictionaryOf({{"command", makeString("batchRequest")},
+                                       {"requestsArray", std::move(items)},
+                                       {"clientContext", kClientContext}})),
+          .environment = std::move(environment)};
+}
+
+TEST(Batch, EveryItemIsAnsweredByItsBundleOrTheToolItself) {
+  Sandbox sandbox;
+  auto recorded = [](const char* asked, int runs) {
+    return dictionaryOf({{"asked", makeString(asked)}, {"runs", makeInteger(runs)},
+                         {"user", makeString("alice")}});
+  };
+  const char* kCannotLoad = "CANNOT_LOAD_BUNDLE_ERR";
+  // Each item and the response it gets.
+  const std::pair<MutableDictionaryRef, DictionaryRef> cases[] = {
+      {item("recorder", request("first")), recorded("first", 1)},
+      {item("recorder", request("second")), recorded("second", 2)},
+      {item("steward_kestrel", request("email")), dictionaryOf({{"OSStatus", makeInteger(-50)}})},
+      {item("steward_kestrel", request("nosuch")), error("UNEXPECTED_COMMAND")},
+      // A request of another kind has no command for the dispatcher.
+      {item("steward_kestrel", makeString("email")), error("UNEXPECTED_COMMAND")},
+      {item("thrower", request("x")), error("NIL_RESPONSE_ERR (thrower gave up)")},
+      {item("silent", request("x")), error("UNEXPECTED_COMMAND")},
+      {item("deaf", request("x")), error("CANNOT_RUN_BUNDLE_ERR")},
+      {item("classless", request("x")), error(kCannotLoad)},
+      {item("hollow", request("x")), error(kCannotLoad)},
+      {item("absent", request("x")), error(kCannotLoad)},
+      // Only names inside the bundle directory are loaded.
+      {item("../bundles/recorder", request("x")), error(kCannotLoad)},
+      {item("recorder", makeString("x")), error(kCannotLoad)},
+      {dictionaryOf({{"name", makeString("steward_kestrel")}}), error(kCannotLoad)},
+      {dictionaryOf({{"request", request("email")}}), error(kCannotLoad)},
+  };
+  cases[0].first->setObject(makeString("kept"), "tag");
+  auto items = makeMutableArray(), responses = makeMutableArray();
+  for (const auto& [asked, response] : cases) {
+    items->addObject(asked);
+    // The response keeps every entry of its item but the request.
+    auto answered = asked->mutableCopy();
+    answered->removeObjectForKey("request");
+    answered->setObject(response, "response");
+    responses->addObject(answered);
+  }
+  RunResult result = sandbox.run(batch(items, {{"REMOTE_USER", "alice"}}));
+  EXPECT_TRUE(isEqual(parsed(result.output), dictionaryOf({{"responsesArray", responses},
+                                                           {"command", makeString("batchRequest")},
+                                                           {"clientContext", kClientContext}})))
+      << result.output;
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_TRUE(sandbox.logTexts().empty());
+  // Each bundle that ran has its own context, saved without the caller.
+  EXPECT_TRUE(isEqual(sandbox.storedContext("recorder"),
+                      dictionaryOf({{"contextDirty", makeBoolean(false)}, {"runs", makeInteger(2)}})));
+  EXPECT_TRUE(isEqual(sandbox.storedContext("thrower"), onlyDirtyFalse()));
+  EXPECT_FALSE(sandbox.storedContext("classless"));
+}
+
+// The stack overflow leaves the crash handler only its own stack.
+TEST(Batch, ACrashIsReportedWithTheBundlesNameEvenWhenTheStackIsGone) {
+  Sandbox sandbox;
+  RunResult result = sandbox.run(batch(arrayOf({item("recurser", request("x"))}), {}));
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.output, "");
+  expectLog(sandbox, {"recurser \\[[0-9]+-[0-9a-f]{8,}\\] SIGSEGV \\([12]\\) at [0-9a-f]{8,}\n"});
+}
+
+TEST(Batch, RelayHandsTheArgumentsToEveryEntryOfTheBundleDirectory) {
+  Sandbox sandbox;
+  RunResult result = sandbox.run({.argv0 = kToolPath, .arguments = {"idle", "x", "relay"}});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.output, "");
+  // The arguments but the last one, program name first.
+  EXPECT_TRUE(isEqual(sandbox.storedContext("recorder"),
+                      dictionaryOf({{"contextDirty", makeBoolean(false)},
+                                    {"argv", arrayOf({makeString(kToolPath), makeString("idle"),
+                                                      makeString("x")})}})));
+  std::vector<std::string> lines;
+  for (std::string text : sandbox.logTexts()) {
+    text.erase(1, text.find(']') - 1);  // the process id
+    lines.push_back(text);
+  }
+  std::sort(lines.begin(), lines.end());
+  const std::string prefix = "[] error in processArgsWithParameters: could not ";
+  const std::string bundles = "/steward/bin/../bundles/";
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       prefix + "load " + bundles + "classless.bundle\n",
+                       prefix + "load " + bundles + "hollow.bundle\n",
+                       prefix + "load " + bundles + "notes.bundle\n",
+                       prefix + "run " + bundles + "deaf.bundle\n",
+                       "[] exception in processArgsWithParameters: thrower gave up\n"}));
+  // The tool's own entry ran under the tool's own context.
+  EXPECT_TRUE(isEqual(sandbox.storedContext("steward_kestrel"), onlyDirtyFalse()));
 }
 
 }  // namespace

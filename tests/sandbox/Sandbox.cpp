@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,12 +66,12 @@ std::string readAll(int fd) {
 
 }  // namespace
 
-SandboxProcess::SandboxProcess(pid_t pid, int input, int output, int errors)
-    : pid_(pid), input_(input), output_(output), errors_(errors) {}
+SandboxProcess::SandboxProcess(pid_t pid, int input, int output)
+    : pid_(pid), input_(input), output_(output) {}
 
 SandboxProcess::~SandboxProcess() {
   if (!exited_ && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
-  for (int fd : {input_, output_, errors_}) close(fd);
+  for (int fd : {input_, output_}) close(fd);
 }
 
 void SandboxProcess::writeInput(std::string_view bytes) {
@@ -102,28 +101,18 @@ RunResult SandboxProcess::wait() {
   while (!exited_ && waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
   }
   exited_ = true;
-  lseek(errors_, 0, SEEK_SET);
-  result.errors = readAll(errors_);
   if (WIFEXITED(status_)) result.exitStatus = WEXITSTATUS(status_);
   return result;
 }
 
 pid_t SandboxProcess::toolProcess() const {
-  std::vector<pid_t> pending = {pid_};
-  while (!pending.empty()) {
-    pid_t pid = pending.back();
-    pending.pop_back();
-    std::string proc = "/proc/" + std::to_string(pid);
-    std::ifstream comm(proc + "/comm");
-    std::string command;
-    if (std::getline(comm, command) && command == "steward_kestrel") return pid;
-    std::error_code error;
-    for (const auto& task : fs::directory_iterator(proc + "/task", error)) {
-      std::ifstream children(task.path() / "children");
-      for (pid_t child; children >> child;) pending.push_back(child);
-    }
+  pid_t pid = pid_;  // bwrap, then the sandbox's init, then the tool
+  for (int level = 0; level < 2 && pid > 0; ++level) {
+    std::string task = std::to_string(pid) + "/task/" + std::to_string(pid);
+    std::ifstream children("/proc/" + task + "/children");
+    if (!(children >> pid)) pid = -1;
   }
-  return -1;
+  return pid;
 }
 
 bool SandboxProcess::toolWaitsForInput() const {
@@ -245,20 +234,19 @@ std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  int input[2], output[2], errors = memfd_create("errors", MFD_CLOEXEC);
-  if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0 || errors < 0) fail("pipes");
+  int input[2], output[2];
+  if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) fail("pipes");
   pid_t pid = fork();
   if (pid < 0) fail("fork");
   if (pid == 0) {
     dup2(input[0], STDIN_FILENO);
     dup2(output[1], STDOUT_FILENO);
-    dup2(errors, STDERR_FILENO);
     signal(SIGPIPE, SIG_DFL);
     execvp("bwrap", argv.data());
     _exit(127);
   }
   close(input[0]), close(output[1]);
-  auto process = std::make_unique<SandboxProcess>(pid, input[1], output[0], errors);
+  auto process = std::make_unique<SandboxProcess>(pid, input[1], output[0]);
   process->writeInput(options.input);
   return process;
 }

@@ -27,16 +27,16 @@ struct RunOptions {
   std::string shell = {};  // when set, this runs through /bin/sh instead
 };
 
+// Standard error goes to the test's own.
 struct RunResult {
   std::string output;   // standard output, byte for byte
-  std::string errors;   // standard error
   int exitStatus = -1;  // -1 when ended by a signal
 };
 
 // A running sandbox, its standard input open until closeInput; not copyable.
 class SandboxProcess {
  public:
-  SandboxProcess(pid_t pid, int input, int output, int errors);
+  SandboxProcess(pid_t pid, int input, int output);
   ~SandboxProcess();  // kills a process still running
 
   void writeInput(std::string_view bytes);
@@ -50,7 +50,7 @@ class SandboxProcess {
 
  private:
   pid_t pid_;
-  int input_, output_, errors_;
+  int input_, output_;
   int status_ = -1;
   bool exited_ = false;
 };
