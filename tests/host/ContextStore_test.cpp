@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -32,9 +31,8 @@ class ContextStoreTest : public ::testing::Test {
 
   std::string path() { return directory_ + "tool.lock"; }
   std::string contents(const std::string& file) {
-    std::ostringstream buffer;
-    buffer << std::ifstream(file, std::ios::binary).rdbuf();
-    return buffer.str();
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
   }
   void write(const ValueRef& root) {
     std::string bytes;

@@ -33,6 +33,16 @@ std::string withMonitor(const std::string& delay) {
          "while [ ! -S /run/vigildPort ]; do sleep 0.01; done; steward_kestrel";
 }
 
+// The names in a directory of the sandbox that start with `prefix`.
+std::vector<std::string> namesStartingWith(const Sandbox& sandbox, const char* directory,
+                                           const char* prefix) {
+  std::vector<std::string> names;
+  for (const auto& item : fs::directory_iterator(sandbox.hostPath(directory))) {
+    if (item.path().filename().string().starts_with(prefix)) names.push_back(item.path().filename());
+  }
+  return names;
+}
+
 // The sandbox stays until a recording fake has been called, or for at most
 // TENTHS tenths of a second.
 std::string lingering(int tenths) {
@@ -78,42 +88,39 @@ TEST_F(CommandsTest, StatusMergesTheDaemonsReplyWithTheSettingsFile) {
   added->setObject(makeString("kept"), "Responses");
   std::string binary, error;
   ASSERT_TRUE(propertyListToData(daemon, PropertyListFormat::kBinary, &binary, &error));
-  struct Case {
-    std::optional<std::string> answer;  // none: the connection is closed unanswered
-    std::string settings;  // "": no file
-    ValueRef expected;  // none: no reply
-    const char* delay = "0";
-  };
-  const Case cases[] = {
-      {xmlOf(daemon), "", daemon},
-      {xmlOf(daemon), settings, merged},
+  // The daemon's answer (none: it closes unanswered), the settings file ("":
+  // none), the reply (none: no reply) and the daemon's delay in seconds.
+  const std::tuple<std::optional<std::string>, std::string, ValueRef, const char*> cases[] = {
+      {xmlOf(daemon), "", daemon, "0"},
+      {xmlOf(daemon), settings, merged, "0"},
       // No "Email": every entry is added, nothing removed.
-      {xmlOf(daemon), xmlOf(reply("Responses", makeString("kept"))), added},
-      {xmlOf(daemon), "<plist><array/></plist>", daemon},
+      {xmlOf(daemon), xmlOf(reply("Responses", makeString("kept"))), added, "0"},
+      {xmlOf(daemon), "<plist><array/></plist>", daemon, "0"},
       // Whatever XML the XML reader takes; nothing else.
-      {"<?vigild x?><plist><dict><key>T</key><true/></dict></plist>", "", reply("T", makeBoolean(true))},
-      {"", settings, nullptr},
-      {"garbage \x01\x02", settings, nullptr},
-      {"<plist><array/></plist>", settings, nullptr},
-      {"{ Temperature = 41; }", settings, nullptr},
-      {binary, settings, nullptr},
-      {std::nullopt, settings, nullptr},
+      {"<?vigild x?><plist><dict><key>T</key><true/></dict></plist>", "", reply("T", makeBoolean(true)),
+       "0"},
+      {"", settings, nullptr, "0"},
+      {"garbage \x01\x02", settings, nullptr, "0"},
+      {"<plist><array/></plist>", settings, nullptr, "0"},
+      {"{ Temperature = 41; }", settings, nullptr, "0"},
+      {binary, settings, nullptr, "0"},
+      {std::nullopt, settings, nullptr, "0"},
       {xmlOf(daemon), settings, nullptr, "8"},  // slower than five seconds
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.answer.value_or("(unanswered)"));
+  for (const auto& [answer, file, expected, delay] : cases) {
+    SCOPED_TRACE(answer.value_or("(unanswered)"));
     fs::remove(sandbox_.hostPath("/run/reply"));
     fs::remove(sandbox_.hostPath("/etc/vigild.conf"));
-    if (c.answer) sandbox_.writeFile("/run/reply", *c.answer);
-    if (!c.settings.empty()) sandbox_.writeFile("/etc/vigild.conf", c.settings);
+    if (answer) sandbox_.writeFile("/run/reply", *answer);
+    if (!file.empty()) sandbox_.writeFile("/etc/vigild.conf", file);
     // Nobody is asked to be admin.
-    RunResult result = ask(nullptr, "status", "", withMonitor(c.delay));
-    if (c.expected) {
-      expectReply(result, "status", as<Dictionary>(c.expected)->mutableCopy());
+    RunResult result = ask(nullptr, "status", "", withMonitor(delay));
+    if (expected) {
+      expectReply(result, "status", as<Dictionary>(expected)->mutableCopy());
     } else {
       EXPECT_EQ(result.output, kUnexpected);
     }
-    EXPECT_EQ(sandbox_.readFile("/etc/vigild.conf"), c.settings);
+    EXPECT_EQ(sandbox_.readFile("/etc/vigild.conf"), file);
   }
   std::string requests;
   for (std::size_t i = 0; i < std::size(cases); ++i) requests += "fake_vigild: request id 0, 0 payload bytes\n";
@@ -233,25 +240,17 @@ TEST_F(CommandsTest, EmailReplacesTheSettingsFileWhole) {
   expectReply(ask("carol", "email", "<key>email</key><dict/>"), "email",
               reply("OSStatus", makeInteger(0)));
   EXPECT_TRUE(isEqual(parsed(sandbox_.readFile("/etc/vigild.conf")), settings));
-  EXPECT_EQ(sandbox_.namesStartingWith("/etc", "vigild.conf"), std::vector<std::string>{"vigild.conf"});
+  EXPECT_EQ(namesStartingWith(sandbox_, "/etc", "vigild.conf"), std::vector<std::string>{"vigild.conf"});
 }
 
 class ProfileTest : public CommandsTest {
  protected:
-  ProfileTest() {
-    // Records its call and writes a profile that names its run.
-    writeInventoryTool("printf '%s %s %s\\n' \"$0\" \"$1\" \"$2\" >> /steward/record/args\n"
-                       "run=$(cat /proc/sys/kernel/random/uuid)\n"
-                       "printf 'Hardware of run %s: caf\\303\\251\\n' $run\n"
-                       "sleep 0.2\n"
-                       "printf 'end of run %s\\n' $run\n");
+  static constexpr const char* kProfile = "Hardware: caf\xc3\xa9\n";
+  ProfileTest() {  // records its call, then prints kProfile
+    writeInventoryTool("echo \"$0 $1 $2\" >> /steward/record/args; printf 'Hardware: caf\\303\\251\\n'\n");
   }
   void writeInventoryTool(const std::string& script) {
     sandbox_.writeFile("/usr/sbin/machreport", "#!/bin/sh\n" + script, 0755);
-  }
-  static void expectOwnRun(const std::string& profile) {
-    std::string run = profile.substr(16, profile.find(':') - 16);
-    EXPECT_EQ(profile, "Hardware of run " + run + ": caf\xc3\xa9\nend of run " + run + "\n");
   }
   static std::string profileOf(const RunResult& result) {
     auto answer = as<Dictionary>(parsed(result.output));
@@ -260,16 +259,13 @@ class ProfileTest : public CommandsTest {
     EXPECT_TRUE(profile);
     return profile ? profile->str() : "";
   }
-  // The profile file alone, and no other file whose name starts like it.
-  void expectOnlyProfileFile() {
-    EXPECT_EQ(sandbox_.namesStartingWith("/tmp", "profile.txt"), std::vector<std::string>{"profile.txt"});
-  }
+  // The profile file and any other file whose name starts like it.
+  std::vector<std::string> profileFiles() { return namesStartingWith(sandbox_, "/tmp", "profile.txt"); }
 };
 
 TEST_F(ProfileTest, AnswersTheToolsOutputInTextXmlCanCarry) {
-  std::string profile = profileOf(ask("carol", "profile"));
-  expectOwnRun(profile);
-  EXPECT_EQ(sandbox_.readFile("/tmp/profile.txt"), profile);
+  EXPECT_EQ(profileOf(ask("carol", "profile")), kProfile);
+  EXPECT_EQ(sandbox_.readFile("/tmp/profile.txt"), kProfile);
   EXPECT_EQ(sandbox_.readFile("/steward/record/args"), "/usr/sbin/machreport -detailLevel -1\n");
 
   const std::pair<const char*, std::string> outputs[] = {
@@ -295,7 +291,7 @@ TEST_F(ProfileTest, ExceptionBecomesTheNilResponseReply) {
   writeInventoryTool("truncate -s 4G /proc/self/fd/1\n");
   expectReply(ask("carol", "profile", "", "ulimit -v 262144; steward_kestrel"), "profile",
               reply("error", makeString("NIL_RESPONSE_ERR (std::bad_alloc)")));
-  expectOnlyProfileFile();
+  EXPECT_EQ(profileFiles(), std::vector<std::string>{"profile.txt"});
 #endif
 }
 
@@ -318,13 +314,12 @@ TEST_F(ProfileTest, PlantedObjectsAreNeitherUsedNorInTheWay) {
   for (const auto& [plant, type] : plants) {
     fs::remove_all(planted);
     plant();
-    std::string profile = profileOf(ask("carol", "profile"));
-    expectOwnRun(profile);
+    EXPECT_EQ(profileOf(ask("carol", "profile")), kProfile);
     EXPECT_EQ(sandbox_.readFile("/etc/precious"), "precious\n");
     EXPECT_EQ(fs::symlink_status(planted).type(), type);
-    expectOnlyProfileFile();
+    EXPECT_EQ(profileFiles(), std::vector<std::string>{"profile.txt"});
     if (type != fs::file_type::regular) continue;
-    EXPECT_EQ(sandbox_.readFile("/tmp/profile.txt"), profile);
+    EXPECT_EQ(sandbox_.readFile("/tmp/profile.txt"), kProfile);
     struct stat st;
     ASSERT_EQ(stat(planted.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 0u);

@@ -41,6 +41,15 @@ bool eventually(Condition condition) {
   return false;
 }
 
+// Each log line so far was sent at notice level and matches its pattern.
+void expectLog(Sandbox& sandbox, const std::vector<std::string>& patterns) {
+  ASSERT_EQ(sandbox.logLines().size(), patterns.size());
+  for (std::size_t i = 0; i < patterns.size(); ++i) {
+    EXPECT_EQ(sandbox.logLines()[i].priority, 13);
+    EXPECT_THAT(sandbox.logLines()[i].text, testing::MatchesRegex(patterns[i]));
+  }
+}
+
 const std::string kUnexpected = envelope("UNEXPECTED_COMMAND");
 const std::string kUnparsable = envelope("CANNOT_PARSE_XML_REQUEST_ERR");
 const std::string kEmailReply =
@@ -148,21 +157,22 @@ TEST(Verbs, AnswerOnTheCommandLine) {
   EXPECT_TRUE(sandbox.logTexts().empty());
 }
 
-TEST(Context, ShowContextPrintsTheLoadedContextWithTheCaller) {
+TEST(Context, ShowContextPrintsTheCallerWhoNeverReachesTheFile) {
   Sandbox sandbox;
   sandbox.writeFile(Sandbox::contextPath("steward_kestrel"),
-                    archive(dictionaryOf({{"kept", makeString("value")},
-                                          {"contextDirty", makeString("YES")}})));
-  RunResult result = sandbox.run({.arguments = {"show_context"},
-                                  .environment = {{"REMOTE_USER", "alice"}}});
-  EXPECT_EQ(result.output,
-            showContextLine(dictionaryOf({{"kept", makeString("value")},
-                                          {"contextDirty", makeBoolean(false)},
-                                          {"_user_", makeString("alice")}})));
-  // The caller's name never reaches the file.
-  EXPECT_TRUE(isEqual(sandbox.storedContext("steward_kestrel"),
-                      dictionaryOf({{"kept", makeString("value")},
-                                    {"contextDirty", makeBoolean(false)}})));
+                    archive(dictionaryOf({{"kept", makeString("value")}, {"contextDirty", makeString("YES")}})));
+  RunResult result = sandbox.run({.arguments = {"show_context"}, .environment = {{"REMOTE_USER", "alice"}}});
+  auto saved = dictionaryOf({{"kept", makeString("value")}, {"contextDirty", makeBoolean(false)}});
+  auto shown = saved->mutableCopy();
+  shown->setObject(makeString("alice"), "_user_");
+  EXPECT_EQ(result.output, showContextLine(shown));
+  EXPECT_TRUE(isEqual(sandbox.storedContext("steward_kestrel"), saved));
+  // Closed standard descriptors: the context file never stands in for them.
+  sandbox.writeFile("/tmp/request.xml", request("x"));
+  result = sandbox.run({.shell = "steward_kestrel <&- && steward_kestrel >&- </tmp/request.xml"});
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.output, "");
+  EXPECT_TRUE(isEqual(sandbox.storedContext("steward_kestrel"), saved));
 }
 
 TEST(Context, MissingDirectoryStillAnswersTheRequest) {
@@ -171,19 +181,6 @@ TEST(Context, MissingDirectoryStillAnswersTheRequest) {
   EXPECT_EQ(sandbox.run({.input = request("nosuch")}).output, kUnexpected);
   EXPECT_EQ(sandbox.run({.arguments = {"show_context"}}).output, "");
   EXPECT_TRUE(sandbox.logTexts().empty());
-}
-
-TEST(Context, ClosedStandardDescriptorsNeverReachTheContextFile) {
-  Sandbox sandbox;
-  auto context = dictionaryOf({{"kept", makeString("value")}});
-  sandbox.writeFile(Sandbox::contextPath("steward_kestrel"), archive(context));
-  sandbox.writeFile("/tmp/request.xml", request("x"));
-  RunResult result = sandbox.run(
-      {.shell = "steward_kestrel <&- && steward_kestrel >&- </tmp/request.xml"});
-  EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.output, "");
-  context->setObject(makeBoolean(false), "contextDirty");
-  EXPECT_TRUE(isEqual(sandbox.storedContext("steward_kestrel"), context));
 }
 
 TEST(Context, RunsOfOneNameTakeTurnsAndOthersDoNotWait) {

@@ -14,8 +14,6 @@
 #include <fstream>
 #include <sstream>
 
-#include <gmock/gmock.h>
-
 #include "platform/Archiver.h"
 #include "platform/XmlPropertyList.h"
 
@@ -84,18 +82,14 @@ void SandboxProcess::writeInput(std::string_view bytes) {
   }
 }
 
-void SandboxProcess::closeInput() {
-  if (input_ >= 0) close(input_);
-  input_ = -1;
-}
-
 bool SandboxProcess::hasExited() {
   if (!exited_) exited_ = waitpid(pid_, &status_, WNOHANG) == pid_;
   return exited_;
 }
 
 RunResult SandboxProcess::wait() {
-  closeInput();
+  if (input_ >= 0) close(input_);
+  input_ = -1;
   RunResult result;
   result.output = readAll(output_);
   while (!exited_ && waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
@@ -145,10 +139,6 @@ Sandbox::~Sandbox() {
   fs::remove_all(root_, ignored);
 }
 
-std::string Sandbox::hostPath(std::string_view sandboxPath) const {
-  return root_ + std::string(sandboxPath);
-}
-
 void Sandbox::writeFile(std::string_view sandboxPath, std::string_view contents,
                         mode_t mode) {
   std::string path = hostPath(sandboxPath);
@@ -159,18 +149,7 @@ void Sandbox::writeFile(std::string_view sandboxPath, std::string_view contents,
 
 std::string Sandbox::readFile(std::string_view sandboxPath) const {
   std::ifstream file(hostPath(sandboxPath), std::ios::binary);
-  std::ostringstream buffer;
-  buffer << file.rdbuf();
-  return buffer.str();
-}
-
-std::vector<std::string> Sandbox::namesStartingWith(std::string_view directory,
-                                                   std::string_view prefix) const {
-  std::vector<std::string> names;
-  for (const auto& item : fs::directory_iterator(hostPath(directory))) {
-    if (item.path().filename().string().starts_with(prefix)) names.push_back(item.path().filename());
-  }
-  return names;
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
 std::vector<std::vector<std::string>> Sandbox::recordedCalls() const {
@@ -261,14 +240,6 @@ std::string envelope(std::string_view code) {
   return std::string(kXmlPropertyListProlog) +
          "<plist version=\"0.9\">\n<dict>\n<key>error</key>\n<string>" +
          std::string(code) + "</string>\n</dict>\n</plist>";
-}
-
-void expectLog(Sandbox& sandbox, const std::vector<std::string>& patterns) {
-  ASSERT_EQ(sandbox.logLines().size(), patterns.size());
-  for (std::size_t i = 0; i < patterns.size(); ++i) {
-    EXPECT_EQ(sandbox.logLines()[i].priority, 13);
-    EXPECT_THAT(sandbox.logLines()[i].text, testing::MatchesRegex(patterns[i]));
-  }
 }
 
 }  // namespace steward::sandbox

@@ -33,14 +33,13 @@ struct RunResult {
   int exitStatus = -1;  // -1 when ended by a signal
 };
 
-// A running sandbox, its standard input open until closeInput; not copyable.
+// A running sandbox, its standard input open until wait; not copyable.
 class SandboxProcess {
  public:
   SandboxProcess(pid_t pid, int input, int output);
   ~SandboxProcess();  // kills a process still running
 
   void writeInput(std::string_view bytes);
-  void closeInput();
   bool hasExited();  // never blocks
   RunResult wait();  // closes the input first
   // The host process id of the tool inside, or -1.
@@ -61,13 +60,10 @@ class Sandbox {
   ~Sandbox();
 
   // The host path behind a path of the sandbox's private directories.
-  std::string hostPath(std::string_view sandboxPath) const;
+  std::string hostPath(std::string_view sandboxPath) const { return root_ + std::string(sandboxPath); }
   void writeFile(std::string_view sandboxPath, std::string_view contents,
                  mode_t mode = 0644);
   std::string readFile(std::string_view sandboxPath) const;  // "" if none
-  // The names in a private directory that start with `prefix`.
-  std::vector<std::string> namesStartingWith(std::string_view directory,
-                                             std::string_view prefix) const;
 
   RunResult run(const RunOptions& options) { return start(options)->wait(); }
   std::unique_ptr<SandboxProcess> start(const RunOptions& options);
@@ -94,7 +90,5 @@ class Sandbox {
 std::string request(std::string_view command, std::string_view more = "");
 // The tool's error envelope for `code`.
 std::string envelope(std::string_view code);
-// Each log line so far was sent at notice level and matches its pattern.
-void expectLog(Sandbox& sandbox, const std::vector<std::string>& patterns);
 
 }  // namespace steward::sandbox
