@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/ValueBuilders.h"
+
 namespace steward {
 namespace {
 
@@ -50,8 +52,7 @@ TEST(CallerIdentity, AddUserReadsBothVariables) {
     SCOPED_TRACE(std::string(remoteUser ? remoteUser : "(unset)") + " / " + (sessionID ? sessionID : "(unset)"));
     set("REMOTE_USER", remoteUser);
     set("HTTP_STEWARDSESSIONID", sessionID);
-    auto context = makeMutableDictionary();
-    context->setObject(makeString("previous"), "_user_");
+    auto context = dictionaryOf({{"_user_", makeString("previous")}});
     EXPECT_EQ(add_user_to_context(context), user != nullptr);
     EXPECT_EQ(user_name_from_context(context)->str(), user ? user : "previous");
     EXPECT_EQ(add_user_to_context(nullptr), user != nullptr);
@@ -68,8 +69,7 @@ TEST(Membership, EveryFailureAnswersNoMember) {
   EXPECT_FALSE(user_is_member_of_group(makeString("alice"), "wheel", membership));
   EXPECT_FALSE(user_is_member_of_group(nullptr, "admin", membership));
   EXPECT_FALSE(context_user_is_admin(nullptr, membership));
-  auto context = makeMutableDictionary();
-  context->setObject(makeString("alice"), "_user_");
+  auto context = dictionaryOf({{"_user_", makeString("alice")}});
   EXPECT_TRUE(context_user_is_admin(context, membership));
   membership.failing = true;
   EXPECT_FALSE(context_user_is_admin(context, membership));

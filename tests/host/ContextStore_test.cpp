@@ -60,9 +60,7 @@ TEST_F(ContextStoreTest, FirstRunCreatesTheFileWithMode0770) {
   EXPECT_EQ(umask(saved), 077u);  // the caller's mask is restored
   ASSERT_GE(fd, 0);
   EXPECT_TRUE(isEqual(context, onlyDirtyFalse_));
-  struct stat info {};
-  ASSERT_EQ(stat(path().c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0770u);
+  EXPECT_EQ(fs::status(path()).permissions(), fs::perms(0770));
   set_and_unlock_context(&fd, &context);
   EXPECT_EQ(fd, -1);
   // A second save does nothing; a save of no context empties the file.

@@ -6,6 +6,7 @@
 
 #include "platform/PropertyList.h"
 #include "platform/XmlPropertyList.h"
+#include "tests/support/ValueBuilders.h"
 
 namespace steward {
 namespace {
@@ -25,8 +26,7 @@ TEST(RequestEnvelope, BuildsRepliesOrTheRightEnvelope) {
   EXPECT_FALSE(build_xml_response(nullptr, &out));
   EXPECT_EQ(out, error_envelope("UNEXPECTED_COMMAND"));
   // A reply that cannot be written loses its own entries.
-  auto reply = makeMutableDictionary();
-  reply->setObject(makeInteger(-50), "OSStatus");
+  auto reply = dictionaryOf({{"OSStatus", makeInteger(-50)}});
   auto foreign = reply->mutableCopy();
   foreign->setObject(std::make_shared<ForeignValue>("object"), "odd");
   EXPECT_FALSE(build_xml_response(foreign, &out));

@@ -225,14 +225,11 @@ TEST_F(CommandsTest, EmailReplacesTheSettingsFileWhole) {
                                                         {"Localizable", makeString("x")},
                                                         {"Responses", makeString("y")}})},
                                 {"Interval", makeInteger(30)}});
-  std::string xml = xmlOf(settings);
-  std::string body = xml.substr(xml.find("<dict>"), xml.rfind("</plist>") - xml.find("<dict>"));
-  expectReply(ask("carol", "email", "<key>email</key>" + body), "email",
-              reply("OSStatus", makeInteger(0)));
+  std::string input = xmlOf(dictionaryOf({{"command", makeString("email")}, {"email", settings}}));
+  RunResult result = sandbox_.run({.input = input, .environment = {{"REMOTE_USER", "carol"}}});
+  expectReply(result, "email", reply("OSStatus", makeInteger(0)));
   EXPECT_TRUE(isEqual(parsed(sandbox_.readFile("/etc/vigild.conf")), settings));
-  struct stat st;
-  ASSERT_EQ(stat(sandbox_.hostPath("/etc/vigild.conf").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(fs::status(sandbox_.hostPath("/etc/vigild.conf")).permissions(), fs::perms(0640));
   // The sandbox's root has no capabilities, so it cannot give a new file to
   // another user: the write fails, the reply does not tell, the old file
   // stays whole and alone.

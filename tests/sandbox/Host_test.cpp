@@ -27,9 +27,7 @@ std::string showContextLine(const ValueRef& context) {
   return "Context dictionary: " + describe(context) + "\n";
 }
 
-MutableDictionaryRef onlyDirtyFalse() {
-  return dictionaryOf({{"contextDirty", makeBoolean(false)}});
-}
+const ValueRef kOnlyDirtyFalse = dictionaryOf({{"contextDirty", makeBoolean(false)}});
 
 // Waits for a condition that another process brings about.
 template <class Condition>
@@ -60,7 +58,6 @@ TEST(RequestCycle, AnswersEveryInputWithItsExactBytes) {
   std::string binary, error;
   ASSERT_TRUE(propertyListToData(dictionaryOf({{"command", makeString("email")}}),
                                  PropertyListFormat::kBinary, &binary, &error));
-  const std::string xmlHead = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
   const std::pair<std::string, std::string> cases[] = {
       // No reply, so neither "command" nor "clientContext".
       {request("nosuch", "<key>clientContext</key><string>c</string>"), kUnexpected},
@@ -70,8 +67,8 @@ TEST(RequestCycle, AnswersEveryInputWithItsExactBytes) {
       {xmlOf(makeMutableDictionary()), kUnexpected},
       {request("batchRequest"), kUnexpected},  // only steward_info answers batches
       {"not a property list", kUnparsable},
-      {xmlHead + "<array><string>email</string></array></plist>", kUnparsable},
-      {xmlHead + "<dict><key>command</key></dict>", kUnparsable},
+      {"<?xml version=\"1.0\"?><plist><array><string>email</string></array></plist>", kUnparsable},
+      {"<?xml version=\"1.0\"?><plist><dict><key>command</key></dict>", kUnparsable},
       // Other formats never reach a reader of theirs; any XML does.
       {"{ command = email; }", kUnparsable},
       {binary, kUnparsable},
@@ -89,7 +86,7 @@ TEST(RequestCycle, AnswersEveryInputWithItsExactBytes) {
             kUnexpected);
   EXPECT_TRUE(sandbox.logTexts().empty());
   // The context is saved whatever the input.
-  EXPECT_TRUE(isEqual(sandbox.storedContext("steward_kestrel"), onlyDirtyFalse()));
+  EXPECT_TRUE(isEqual(sandbox.storedContext("steward_kestrel"), kOnlyDirtyFalse));
 }
 
 TEST(RequestCycle, ReadsAtMost64MiB) {
@@ -117,7 +114,7 @@ TEST(RequestCycle, ReadsAtMost64MiB) {
     RunResult result = sandbox.run({.shell = limit + feed + " | steward_kestrel"});
     EXPECT_EQ(result.output, output);
     EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_TRUE(isEqual(sandbox.storedContext("steward_kestrel"), onlyDirtyFalse()));
+    EXPECT_TRUE(isEqual(sandbox.storedContext("steward_kestrel"), kOnlyDirtyFalse));
   }
   EXPECT_TRUE(sandbox.logTexts().empty());
 }
@@ -130,7 +127,7 @@ TEST(RequestCycle, MalformedBatchIsLoggedWithoutReply) {
   EXPECT_EQ(result.exitStatus, 0);
   expectLog(sandbox, {"\\[[0-9]+\\] fatal exception in main: requestsArray is not an array\n"});
   // The batch gave up the tool's context before running; it is saved.
-  EXPECT_TRUE(isEqual(sandbox.storedContext("steward_info"), onlyDirtyFalse()));
+  EXPECT_TRUE(isEqual(sandbox.storedContext("steward_info"), kOnlyDirtyFalse));
 }
 
 TEST(Verbs, AnswerOnTheCommandLine) {
@@ -185,12 +182,11 @@ TEST(Context, MissingDirectoryStillAnswersTheRequest) {
 
 TEST(Context, RunsOfOneNameTakeTurnsAndOthersDoNotWait) {
   Sandbox sandbox;
-  std::string file = Sandbox::contextPath("steward_kestrel");
   // The first run holds the lock while it waits for its request.
   auto first = sandbox.start({});
   ASSERT_TRUE(eventually([&] { return first->toolWaitsForInput(); }));
   // Changed behind the holder's back: the holder's save replaces it.
-  sandbox.writeFile(file, archive(dictionaryOf({{"owner", makeString("intruder")}})));
+  sandbox.writeFile(Sandbox::contextPath("steward_kestrel"), archive(dictionaryOf({{"owner", makeString("intruder")}})));
   EXPECT_EQ(sandbox.run({.argv0 = "steward_info", .arguments = {"show_history"}}).exitStatus, 0);
 
   auto second = sandbox.start({.arguments = {"show_context"}});
@@ -198,7 +194,7 @@ TEST(Context, RunsOfOneNameTakeTurnsAndOthersDoNotWait) {
   EXPECT_FALSE(second->hasExited());
   first->writeInput(request("nosuch"));
   EXPECT_EQ(first->wait().output, kUnexpected);
-  EXPECT_EQ(second->wait().output, showContextLine(onlyDirtyFalse()));
+  EXPECT_EQ(second->wait().output, showContextLine(kOnlyDirtyFalse));
 }
 
 TEST(Signals, TimeoutAndCrashAreLoggedAndSkipTheSave) {
@@ -299,7 +295,7 @@ TEST(Batch, EveryItemIsAnsweredByItsBundleOrTheToolItself) {
   // Each bundle that ran has its own context, saved without the caller.
   EXPECT_TRUE(isEqual(sandbox.storedContext("recorder"),
                       dictionaryOf({{"contextDirty", makeBoolean(false)}, {"runs", makeInteger(2)}})));
-  EXPECT_TRUE(isEqual(sandbox.storedContext("thrower"), onlyDirtyFalse()));
+  EXPECT_TRUE(isEqual(sandbox.storedContext("thrower"), kOnlyDirtyFalse));
   EXPECT_FALSE(sandbox.storedContext("classless"));
 }
 
@@ -337,7 +333,7 @@ TEST(Batch, RelayHandsTheArgumentsToEveryEntryOfTheBundleDirectory) {
                        prefix + "run " + bundles + "deaf.bundle\n",
                        "[] exception in processArgsWithParameters: thrower gave up\n"}));
   // The tool's own entry ran under the tool's own context.
-  EXPECT_TRUE(isEqual(sandbox.storedContext("steward_kestrel"), onlyDirtyFalse()));
+  EXPECT_TRUE(isEqual(sandbox.storedContext("steward_kestrel"), kOnlyDirtyFalse));
 }
 
 }  // namespace

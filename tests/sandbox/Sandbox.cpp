@@ -64,9 +64,6 @@ std::string readAll(int fd) {
 
 }  // namespace
 
-SandboxProcess::SandboxProcess(pid_t pid, int input, int output)
-    : pid_(pid), input_(input), output_(output) {}
-
 SandboxProcess::~SandboxProcess() {
   if (!exited_ && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
   for (int fd : {input_, output_}) close(fd);
@@ -139,8 +136,7 @@ Sandbox::~Sandbox() {
   fs::remove_all(root_, ignored);
 }
 
-void Sandbox::writeFile(std::string_view sandboxPath, std::string_view contents,
-                        mode_t mode) {
+void Sandbox::writeFile(std::string_view sandboxPath, std::string_view contents, mode_t mode) {
   std::string path = hostPath(sandboxPath);
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;

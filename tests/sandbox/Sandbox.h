@@ -36,7 +36,7 @@ struct RunResult {
 // A running sandbox, its standard input open until wait; not copyable.
 class SandboxProcess {
  public:
-  SandboxProcess(pid_t pid, int input, int output);
+  SandboxProcess(pid_t pid, int input, int output) : pid_(pid), input_(input), output_(output) {}
   ~SandboxProcess();  // kills a process still running
 
   void writeInput(std::string_view bytes);
@@ -61,8 +61,7 @@ class Sandbox {
 
   // The host path behind a path of the sandbox's private directories.
   std::string hostPath(std::string_view sandboxPath) const { return root_ + std::string(sandboxPath); }
-  void writeFile(std::string_view sandboxPath, std::string_view contents,
-                 mode_t mode = 0644);
+  void writeFile(std::string_view sandboxPath, std::string_view contents, mode_t mode = 0644);
   std::string readFile(std::string_view sandboxPath) const;  // "" if none
 
   RunResult run(const RunOptions& options) { return start(options)->wait(); }
