@@ -1,5 +1,4 @@
-// Which bytes count as a request, and the entries the tool adds to replies, are
-// tested end to end in the sandbox; here the cases no caller can bring about.
+// The sandbox tests cover which bytes are a request; here, what no caller can reach.
 #include "host/RequestEnvelope.h"
 
 #include <gtest/gtest.h>

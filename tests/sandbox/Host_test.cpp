@@ -186,7 +186,8 @@ TEST(Context, RunsOfOneNameTakeTurnsAndOthersDoNotWait) {
   auto first = sandbox.start({});
   ASSERT_TRUE(eventually([&] { return first->toolWaitsForInput(); }));
   // Changed behind the holder's back: the holder's save replaces it.
-  sandbox.writeFile(Sandbox::contextPath("steward_kestrel"), archive(dictionaryOf({{"owner", makeString("intruder")}})));
+  auto intruder = dictionaryOf({{"owner", makeString("intruder")}});
+  sandbox.writeFile(Sandbox::contextPath("steward_kestrel"), archive(intruder));
   EXPECT_EQ(sandbox.run({.argv0 = "steward_info", .arguments = {"show_history"}}).exitStatus, 0);
 
   auto second = sandbox.start({.arguments = {"show_context"}});
