@@ -8,12 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "platform/Archiver.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ValueBuilders.h"
 
 namespace steward {
 namespace {
@@ -30,141 +30,115 @@ class ContextStoreTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(directory_); }
 
   std::string path() { return directory_ + "tool.lock"; }
-  std::string contents() {
-    std::ostringstream buffer;
-    buffer << std::ifstream(path(), std::ios::binary).rdbuf();
-    return buffer.str();
+  std::string contents(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
   }
-  void write(const std::string& bytes) { std::ofstream(path(), std::ios::binary) << bytes; }
-  ValueRef stored() { return unarchiveObjectWithData(contents()); }
-  MutableDictionaryRef load(int* fd) { return get_and_lock_context("/some/where/tool", fd, directory_); }
+  void write(const ValueRef& root) {
+    std::string bytes;
+    ASSERT_TRUE(archivedDataWithRootObject(root, &bytes));
+    std::ofstream(path(), std::ios::binary) << bytes;
+  }
+  ValueRef stored() { return unarchiveObjectWithData(contents(path())); }
+  MutableDictionaryRef load(int* fd) {
+    return get_and_lock_context("/some/where/tool", fd, directory_);
+  }
+  std::string logged(const std::string& text) {
+    return "[" + std::to_string(getpid()) + "] " + text + "\n";
+  }
 
   LogCapture log_;
   std::string directory_;
+  const MutableDictionaryRef onlyDirtyFalse_ = dictionaryOf({{"contextDirty", makeBoolean(false)}});
 };
 
-MutableDictionaryRef onlyDirtyFalse() {
-  auto dictionary = makeMutableDictionary();
-  dictionary->setObject(makeBoolean(false), "contextDirty");
-  return dictionary;
-}
-
 TEST_F(ContextStoreTest, FirstRunCreatesTheFileWithMode0770) {
-  EXPECT_EQ(context_file_path("/usr/libexec/steward_kestrel"),
-            "/private/var/stewardd/steward_kestrel.lock");
-  EXPECT_EQ(context_file_path("steward_info"), "/private/var/stewardd/steward_info.lock");
   EXPECT_EQ(context_file_path("/a/b/"), "/private/var/stewardd/.lock");
   mode_t saved = umask(077);
   int fd = -1;
   MutableDictionaryRef context = load(&fd);
   EXPECT_EQ(umask(saved), 077u);  // the caller's mask is restored
   ASSERT_GE(fd, 0);
-  EXPECT_TRUE(isEqual(context, onlyDirtyFalse()));
-  struct stat info {};
-  ASSERT_EQ(stat(path().c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0770u);
+  EXPECT_TRUE(isEqual(context, onlyDirtyFalse_));
+  EXPECT_EQ(fs::status(path()).permissions(), fs::perms(0770));
   set_and_unlock_context(&fd, &context);
   EXPECT_EQ(fd, -1);
-  EXPECT_TRUE(isEqual(stored(), onlyDirtyFalse()));
   // A second save does nothing; a save of no context empties the file.
   context->setObject(makeString("later"), "key");
   set_and_unlock_context(&fd, &context);
   set_and_unlock_context(nullptr, &context);
-  EXPECT_TRUE(isEqual(stored(), onlyDirtyFalse()));
+  EXPECT_TRUE(isEqual(stored(), onlyDirtyFalse_));
   context = load(&fd);
   MutableDictionaryRef none;
   set_and_unlock_context(&fd, &none);
-  EXPECT_EQ(contents(), "");
+  EXPECT_EQ(contents(path()), "");
   EXPECT_TRUE(log_.texts().empty());
 }
 
 TEST_F(ContextStoreTest, ContextDirtyDecidesTheSave) {
-  std::string before;
-  ASSERT_TRUE(archivedDataWithRootObject(onlyDirtyFalse(), &before));
-  struct Case {
-    ValueRef flag;  // none: the entry is removed
-    bool written;
-    bool flagKept;
-  };
-  const Case cases[] = {{nullptr, true, false},        {makeBoolean(true), true, true},
-                        {makeInteger(1), true, true},  {makeString("YES"), true, false},
-                        {makeString("NO"), false, false}, {makeString("yes"), false, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.flag ? describe(c.flag) : "none");
-    write(before);
+  // The flag a run leaves (none: removed), and whether the save writes and keeps it.
+  const std::tuple<ValueRef, bool, bool> cases[] = {
+      {nullptr, true, false},           {makeBoolean(true), true, true},
+      {makeInteger(1), true, true},     {makeString("YES"), true, false},
+      {makeString("NO"), false, false}, {makeString("yes"), false, false}};
+  for (const auto& [flag, written, flagKept] : cases) {
+    SCOPED_TRACE(flag ? describe(flag) : "none");
+    write(onlyDirtyFalse_);
     int fd = -1;
     MutableDictionaryRef context = load(&fd);
     context->setObject(makeString("after"), "value");
     context->removeObjectForKey("contextDirty");
-    if (c.flag) context->setObject(c.flag, "contextDirty");
+    if (flag) context->setObject(flag, "contextDirty");
     set_and_unlock_context(&fd, &context);
-    EXPECT_EQ(context->objectForKey("contextDirty") != nullptr, c.flagKept);
-    if (!c.written) {
-      EXPECT_EQ(contents(), before);
-      continue;
-    }
-    auto expected = makeMutableDictionary();
-    expected->setObject(makeString("after"), "value");
-    if (c.flagKept) expected->setObject(c.flag, "contextDirty");
-    EXPECT_TRUE(isEqual(stored(), expected));
+    EXPECT_EQ(context->objectForKey("contextDirty") != nullptr, flagKept);
+    auto expected = dictionaryOf({{"value", makeString("after")}});
+    if (flagKept) expected->setObject(flag, "contextDirty");
+    EXPECT_TRUE(isEqual(stored(), written ? expected : onlyDirtyFalse_));
   }
 }
 
 TEST_F(ContextStoreTest, UnreadableContentGivesAnEmptyContext) {
-  write("garbage that is no archive");
+  std::ofstream(path()) << "garbage that is no archive";
   int fd = -1;
-  EXPECT_TRUE(isEqual(load(&fd), onlyDirtyFalse()));
-  EXPECT_GE(fd, 0);
+  EXPECT_TRUE(isEqual(load(&fd), onlyDirtyFalse_));
   MutableDictionaryRef none;
   set_and_unlock_context(&fd, &none);
   EXPECT_TRUE(log_.texts().empty());
   // A root that is no dictionary is an exception: logged, no "contextDirty".
-  std::string array;
-  ASSERT_TRUE(archivedDataWithRootObject(makeMutableArray(), &array));
-  write(array);
+  write(makeMutableArray());
   MutableDictionaryRef context = load(&fd);
   EXPECT_GE(fd, 0);
   EXPECT_TRUE(isEqual(context, makeMutableDictionary()));
   set_and_unlock_context(&fd, &context);
   ASSERT_EQ(log_.lines().size(), 1u);
   EXPECT_EQ(log_.lines()[0].priority, 13);
-  EXPECT_EQ(log_.lines()[0].text, "[" + std::to_string(getpid()) +
-                                      "] exception in get_and_lock_context: context root is "
-                                      "not a dictionary\n");
+  EXPECT_EQ(log_.lines()[0].text,
+            logged("exception in get_and_lock_context: context root is not a dictionary"));
 }
 
 TEST_F(ContextStoreTest, OnlyARegularFileIsEverOpened) {
   std::string target = directory_ + "target";
   std::ofstream(target) << "kept";
-  // A missing directory is no fault of anyone's: no log.
-  int fd = 7;
-  EXPECT_FALSE(get_and_lock_context("tool", &fd, directory_ + "missing/"));
-  EXPECT_EQ(fd, -1);
   const std::pair<std::function<void()>, int> plants[] = {
       {[&] { fs::create_symlink(target, path()); }, ELOOP},
       {[&] { fs::create_symlink(directory_ + "nowhere", path()); }, ELOOP},
       {[&] { fs::create_directory(path()); }, EISDIR},
       {[&] { ASSERT_EQ(mkfifo(path().c_str(), 0600), 0); }, EINVAL},
   };
+  std::vector<std::string> expected;
   for (const auto& [plant, error] : plants) {
     fs::remove_all(path());
     plant();
-    fd = 7;
+    int fd = 7;
     MutableDictionaryRef context = load(&fd);
     EXPECT_FALSE(context);
     EXPECT_EQ(fd, -1);
     set_and_unlock_context(&fd, &context);
     EXPECT_FALSE(fs::exists(directory_ + "nowhere"));
-  }
-  std::vector<std::string> expected;
-  for (const auto& [plant, error] : plants) {
-    expected.push_back("[" + std::to_string(getpid()) +
-                       "] error in get_and_lock_context: -1 (errno=" + std::to_string(error) +
-                       ")\n");
+    expected.push_back(logged("error in get_and_lock_context: -1 (errno=" + std::to_string(error) + ")"));
   }
   EXPECT_EQ(log_.texts(), expected);
-  std::ifstream kept(target);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept");
+  EXPECT_EQ(contents(target), "kept");
 }
 
 }  // namespace

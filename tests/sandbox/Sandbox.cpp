@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -65,12 +64,9 @@ std::string readAll(int fd) {
 
 }  // namespace
 
-SandboxProcess::SandboxProcess(pid_t pid, int input, int output, int errors)
-    : pid_(pid), input_(input), output_(output), errors_(errors) {}
-
 SandboxProcess::~SandboxProcess() {
   if (!exited_ && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
-  for (int fd : {input_, output_, errors_}) close(fd);
+  for (int fd : {input_, output_}) close(fd);
 }
 
 void SandboxProcess::writeInput(std::string_view bytes) {
@@ -83,49 +79,35 @@ void SandboxProcess::writeInput(std::string_view bytes) {
   }
 }
 
-void SandboxProcess::closeInput() {
-  if (input_ >= 0) close(input_);
-  input_ = -1;
-}
-
 bool SandboxProcess::hasExited() {
   if (!exited_) exited_ = waitpid(pid_, &status_, WNOHANG) == pid_;
   return exited_;
 }
 
 RunResult SandboxProcess::wait() {
-  closeInput();
+  if (input_ >= 0) close(input_);
+  input_ = -1;
   RunResult result;
   result.output = readAll(output_);
   while (!exited_ && waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
   }
   exited_ = true;
-  lseek(errors_, 0, SEEK_SET);
-  result.errors = readAll(errors_);
   if (WIFEXITED(status_)) result.exitStatus = WEXITSTATUS(status_);
   return result;
 }
 
-pid_t SandboxProcess::findProcess(std::string_view name) const {
-  std::vector<pid_t> pending = {pid_};
-  while (!pending.empty()) {
-    pid_t pid = pending.back();
-    pending.pop_back();
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-    std::string command;
-    if (std::getline(comm, command) && command == name && pid != pid_) return pid;
-    std::error_code error;
-    for (const auto& task :
-         fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
-      std::ifstream children(task.path() / "children");
-      for (pid_t child; children >> child;) pending.push_back(child);
-    }
+pid_t SandboxProcess::toolProcess() const {
+  pid_t pid = pid_;  // bwrap, then the sandbox's init, then the tool
+  for (int level = 0; level < 2 && pid > 0; ++level) {
+    std::string task = std::to_string(pid) + "/task/" + std::to_string(pid);
+    std::ifstream children("/proc/" + task + "/children");
+    if (!(children >> pid)) pid = -1;
   }
-  return -1;
+  return pid;
 }
 
-bool SandboxProcess::waitsForInput(std::string_view name) const {
-  std::ifstream syscall("/proc/" + std::to_string(findProcess(name)) + "/syscall");
+bool SandboxProcess::toolWaitsForInput() const {
+  std::ifstream syscall("/proc/" + std::to_string(toolProcess()) + "/syscall");
   std::string number, fd;
   // read(2) is system call 0 on x86-64, and its first argument the descriptor.
   return syscall >> number >> fd && number == "0" && fd == "0x0";
@@ -154,12 +136,7 @@ Sandbox::~Sandbox() {
   fs::remove_all(root_, ignored);
 }
 
-std::string Sandbox::hostPath(std::string_view sandboxPath) const {
-  return root_ + std::string(sandboxPath);
-}
-
-void Sandbox::writeFile(std::string_view sandboxPath, std::string_view contents,
-                        mode_t mode) {
+void Sandbox::writeFile(std::string_view sandboxPath, std::string_view contents, mode_t mode) {
   std::string path = hostPath(sandboxPath);
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
@@ -168,9 +145,7 @@ void Sandbox::writeFile(std::string_view sandboxPath, std::string_view contents,
 
 std::string Sandbox::readFile(std::string_view sandboxPath) const {
   std::ifstream file(hostPath(sandboxPath), std::ios::binary);
-  std::ostringstream buffer;
-  buffer << file.rdbuf();
-  return buffer.str();
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
 std::vector<std::vector<std::string>> Sandbox::recordedCalls() const {
@@ -234,27 +209,27 @@ std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  int input[2], output[2], errors = memfd_create("errors", MFD_CLOEXEC);
-  if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0 || errors < 0) fail("pipes");
+  int input[2], output[2];
+  if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) fail("pipes");
   pid_t pid = fork();
   if (pid < 0) fail("fork");
   if (pid == 0) {
     dup2(input[0], STDIN_FILENO);
     dup2(output[1], STDOUT_FILENO);
-    dup2(errors, STDERR_FILENO);
     signal(SIGPIPE, SIG_DFL);
     execvp("bwrap", argv.data());
     _exit(127);
   }
   close(input[0]), close(output[1]);
-  auto process = std::make_unique<SandboxProcess>(pid, input[1], output[0], errors);
+  auto process = std::make_unique<SandboxProcess>(pid, input[1], output[0]);
   process->writeInput(options.input);
   return process;
 }
 
-std::string requestXML(std::string_view dictionaryBody) {
-  return std::string(kXmlPropertyListProlog) + "<plist version=\"1.0\">\n<dict>\n" +
-         std::string(dictionaryBody) + "</dict>\n</plist>\n";
+std::string request(std::string_view command, std::string_view more) {
+  return std::string(kXmlPropertyListProlog) +
+         "<plist version=\"1.0\">\n<dict>\n<key>command</key><string>" + std::string(command) +
+         "</string>" + std::string(more) + "</dict>\n</plist>\n";
 }
 
 std::string envelope(std::string_view code) {

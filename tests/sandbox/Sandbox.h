@@ -1,11 +1,9 @@
-// Runs the real tool inside a bubblewrap sandbox with a fresh temporary root,
-// so that nothing a test does can reach the machine: private /etc (users
-// "alice", listed in "admin", "bob", whose primary group it is, and "carol",
-// not in it), /tmp, /run (also /var/run), /private/var/stewardd and device
-// registry; recording fakes for /sbin/shutdown, /usr/sbin/nvram and
-// /usr/sbin/machreport; the test bundles in /steward/bundles, fake_vigild in
-// /steward/bin, /dev/log leading to a socket of the test. The host is seen
-// read-only, without capabilities, network or its process ids.
+// Runs the real tool inside a bubblewrap sandbox on a fresh temporary root:
+// private /etc (alice listed in "admin", bob with it as primary group, carol
+// not in it), /tmp, /run, /private/var/stewardd and device registry;
+// recording fakes for shutdown, nvram and machreport; the test bundles in
+// /steward/bundles, fake_vigild in /steward/bin, /dev/log a socket of the
+// test. The host is seen read-only, without capabilities, network or pids.
 #pragma once
 
 #include <sys/types.h>
@@ -29,31 +27,29 @@ struct RunOptions {
   std::string shell = {};  // when set, this runs through /bin/sh instead
 };
 
+// Standard error goes to the test's own.
 struct RunResult {
   std::string output;   // standard output, byte for byte
-  std::string errors;   // standard error
   int exitStatus = -1;  // -1 when ended by a signal
 };
 
-// A running sandbox, its standard input open until closeInput; not copyable.
+// A running sandbox, its standard input open until wait; not copyable.
 class SandboxProcess {
  public:
-  SandboxProcess(pid_t pid, int input, int output, int errors);
+  SandboxProcess(pid_t pid, int input, int output) : pid_(pid), input_(input), output_(output) {}
   ~SandboxProcess();  // kills a process still running
 
   void writeInput(std::string_view bytes);
-  void closeInput();
   bool hasExited();  // never blocks
   RunResult wait();  // closes the input first
-  // The host process id of the process named `name` inside, or -1.
-  pid_t findProcess(std::string_view name) const;
-  // Whether that process waits in a read of its standard input: for the
-  // tool, that it is past start-up.
-  bool waitsForInput(std::string_view name) const;
+  // The host process id of the tool inside, or -1.
+  pid_t toolProcess() const;
+  // Whether the tool waits in a read of its standard input: past start-up.
+  bool toolWaitsForInput() const;
 
  private:
   pid_t pid_;
-  int input_, output_, errors_;
+  int input_, output_;
   int status_ = -1;
   bool exited_ = false;
 };
@@ -64,9 +60,8 @@ class Sandbox {
   ~Sandbox();
 
   // The host path behind a path of the sandbox's private directories.
-  std::string hostPath(std::string_view sandboxPath) const;
-  void writeFile(std::string_view sandboxPath, std::string_view contents,
-                 mode_t mode = 0644);
+  std::string hostPath(std::string_view sandboxPath) const { return root_ + std::string(sandboxPath); }
+  void writeFile(std::string_view sandboxPath, std::string_view contents, mode_t mode = 0644);
   std::string readFile(std::string_view sandboxPath) const;  // "" if none
 
   RunResult run(const RunOptions& options) { return start(options)->wait(); }
@@ -90,8 +85,8 @@ class Sandbox {
   std::unique_ptr<LogCapture> log_;
 };
 
-// An XML property-list request whose root dictionary holds `dictionaryBody`.
-std::string requestXML(std::string_view dictionaryBody);
+// An XML request of `command` with the dictionary entries `more` besides.
+std::string request(std::string_view command, std::string_view more = "");
 // The tool's error envelope for `code`.
 std::string envelope(std::string_view code);
 

@@ -1,7 +1,4 @@
 // The test bundles; BUNDLE_<name> picks one.
-#include <signal.h>
-#include <unistd.h>
-
 #include <stdexcept>
 
 #include "host/StewardBundle.h"
@@ -27,8 +24,7 @@ class Recorder : public StewardBundle {
     if (ValueRef user = context->objectForKey("_user_")) reply->setObject(user, "user");
     return reply;
   }
-  int doProcessArgs(int argc, char** argv, const MutableDictionaryRef& context,
-                    int&) override {
+  int doProcessArgs(int argc, char** argv, const MutableDictionaryRef& context, int&) override {
     MutableArrayRef arguments = makeMutableArray();
     for (int i = 0; i < argc; ++i) arguments->addObject(makeString(argv[i]));
     context->setObject(arguments, "argv");
@@ -39,8 +35,7 @@ STEWARD_PRINCIPAL_CLASS(Recorder)
 #elif defined(BUNDLE_thrower)
 class Thrower : public StewardBundle {
  public:
-  DictionaryRef doProcessInput(const DictionaryRef&, const MutableDictionaryRef&,
-                               int&) override {
+  DictionaryRef doProcessInput(const DictionaryRef&, const MutableDictionaryRef&, int&) override {
     throw std::runtime_error("thrower gave up");
   }
   int doProcessArgs(int, char**, const MutableDictionaryRef&, int&) override {
@@ -56,21 +51,10 @@ STEWARD_PRINCIPAL_CLASS(Silent)
 // Instances that respond to neither operation.
 int instances = 0;
 const StewardBundleClass kDeaf = {
-    [] { return static_cast<void*>(&++instances); }, [](void*) { --instances; },
-    nullptr, nullptr};
+    [] { return static_cast<void*>(&++instances); }, [](void*) { --instances; }, nullptr, nullptr};
 extern "C" const void* steward_principal_class() { return &kDeaf; }
 #elif defined(BUNDLE_classless)
 extern "C" const void* steward_principal_class() { return nullptr; }
-#elif defined(BUNDLE_crasher)
-class Crasher : public StewardBundle {
- public:
-  DictionaryRef doProcessInput(const DictionaryRef&, const MutableDictionaryRef&,
-                               int&) override {
-    kill(getpid(), SIGSEGV);
-    return nullptr;
-  }
-};
-STEWARD_PRINCIPAL_CLASS(Crasher)
 #elif defined(BUNDLE_recurser)
 // Overflows the stack.
 long depth(volatile char* previous, long remaining) {
@@ -80,8 +64,7 @@ long depth(volatile char* previous, long remaining) {
 }
 class Recurser : public StewardBundle {
  public:
-  DictionaryRef doProcessInput(const DictionaryRef&, const MutableDictionaryRef&,
-                               int&) override {
+  DictionaryRef doProcessInput(const DictionaryRef&, const MutableDictionaryRef&, int&) override {
     (void)depth(nullptr, 1L << 40);
     return nullptr;
   }
