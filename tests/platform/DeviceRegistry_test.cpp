@@ -65,17 +65,14 @@ TEST(DeviceRegistry, PropertiesAreUTF8FilesWithoutTheirLastLineFeed) {
     EXPECT_FALSE(entry->copyProperty(none)) << none;
 }
 
-TEST(DeviceRegistry, SettingWritesTextFormThroughLinks) {
+// Writing through a link to a device attribute runs end to end in the
+// sandbox; here, the text form and the refusals.
+TEST(DeviceRegistry, SettingWritesTheTextFormOrSaysWhyNot) {
   ScratchDirectory dir;
   fs::create_directories(dir.path("S/button"));
-  dir.write("brightness", "255\n");
-  fs::create_symlink(dir.path("brightness"), dir.path("S/button/LED"));
   auto entry = DeviceRegistry(dir.path()).entryFromPath("S:/button");
   ASSERT_TRUE(entry);
   std::string error;
-  ASSERT_TRUE(entry->setProperty("LED", makeInteger(0), &error)) << error;
-  EXPECT_TRUE(fs::is_symlink(dir.path("S/button/LED")));
-  EXPECT_EQ(dir.read("brightness"), "0\n");
   ASSERT_TRUE(entry->setProperty("Name", makeString("front"), &error)) << error;
   EXPECT_EQ(dir.read("S/button/Name"), "front\n");
   EXPECT_FALSE(entry->setProperty("a/b", makeInteger(1), &error));
