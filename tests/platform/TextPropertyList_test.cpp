@@ -33,7 +33,6 @@ TEST(TextPropertyList, ReadsEveryForm) {
                                     {"path", makeString("/usr/local/bin:$HOME+x_y.z-1")},
                                     {"none", makeData("")}})));
   EXPECT_TRUE(isEqual(read("  plain  "), makeString("plain")));
-  EXPECT_TRUE(isEqual(read("(a,b)"), read("( a , b , )")));
   EXPECT_TRUE(isEqual(read(R"("\n\t\r\"\\\a\b\f\v|\101\0|\351|\U00e9\UD83D\UDE00")"),
                       makeString("\n\t\r\"\\\a\b\f\v|A\0|\xC3\xA9|\xC3\xA9\xF0\x9F\x98\x80"s)));
   // Raw UTF-8 and line breaks stand for themselves.

@@ -117,9 +117,6 @@ def check_cli(tool):
 
 
 def main():
-    if len(sys.argv) not in (2, 3):
-        print(__doc__.strip().splitlines()[-1], file=sys.stderr)
-        return 2
     tool, count = sys.argv[1], int(sys.argv[2]) if len(sys.argv) == 3 else 300
     rng = random.Random(SEED)
     failures = check_cli(tool)
