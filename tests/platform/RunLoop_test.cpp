@@ -5,8 +5,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <thread>
-
 namespace steward {
 namespace {
 
@@ -42,34 +40,6 @@ RunLoop::RunResult pass(RunLoop& loop, std::string_view mode = kRunLoopDefaultMo
   return loop.runInMode(mode, RunLoopClock::now(), false);
 }
 
-TEST(RunLoop, SourcesModesAndCommonModes) {
-  RunLoop loop;
-  WatchedPair pair, own, common;
-  loop.addSource(pair.source, kRunLoopDefaultMode);
-  loop.addSource(pair.source, kRunLoopDefaultMode);  // one entry still
-  pair.poke();
-  EXPECT_EQ(loop.runInMode(kRunLoopDefaultMode, RunLoopClock::now() + std::chrono::seconds(5), true),
-            RunLoop::RunResult::kHandledSource);
-  loop.removeSource(pair.source, kRunLoopDefaultMode);
-  EXPECT_FALSE(loop.containsSource(pair.source, kRunLoopDefaultMode));
-  pair.poke();
-  EXPECT_EQ(pass(loop), RunLoop::RunResult::kTimedOut);
-  EXPECT_EQ(pair.calls, 1);
-
-  loop.addSource(own.source, "private");
-  loop.addSource(common.source, kRunLoopCommonModes);
-  own.poke();
-  common.poke();
-  pass(loop);  // the default mode is common
-  EXPECT_EQ(own.calls + 10 * common.calls, 10);
-  common.poke();
-  pass(loop, "private");  // not common (yet)
-  EXPECT_EQ(own.calls + 10 * common.calls, 11);
-  loop.addCommonMode("private");
-  pass(loop, "private");
-  EXPECT_EQ(common.calls, 2);
-}
-
 // Invalidation stops the callbacks, even later in the same pass, and never
 // closes the descriptor; a descriptor closed behind a watch's back is dropped.
 TEST(RunLoop, InvalidatedAndClosedSourcesStop) {
@@ -90,48 +60,19 @@ TEST(RunLoop, InvalidatedAndClosedSourcesStop) {
   EXPECT_FALSE(loop.containsSource(second.source, kRunLoopDefaultMode));
   EXPECT_NE(fcntl(second.fds[0], F_GETFD), -1);
   EXPECT_EQ(RunLoopSource::create(second.watch), nullptr);
-  EXPECT_EQ(SocketWatch::create(-1, [](SocketWatch&) {}), nullptr);
-  EXPECT_EQ(RunLoopSource::create(nullptr), nullptr);
 }
 
-// Each thread has its own loop, which calls back on that thread only.
-TEST(RunLoop, CallbacksRunOnTheOwningThread) {
-  std::thread::id calledOn;
-  WatchedPair here([&] { calledOn = std::this_thread::get_id(); }), there;
-  RunLoop::current().addSource(here.source, kRunLoopDefaultMode);
-  here.poke();
-  there.poke();
-  RunLoop* otherLoop = nullptr;
-  std::thread other([&] {
-    otherLoop = &RunLoop::current();
-    otherLoop->addSource(there.source, kRunLoopDefaultMode);
-    otherLoop->runInMode(kRunLoopDefaultMode, RunLoopClock::now() + std::chrono::seconds(5), true);
-  });
-  other.join();
-  EXPECT_EQ(there.calls, 1);
-  EXPECT_NE(otherLoop, &RunLoop::current());
-  EXPECT_EQ(calledOn, std::thread::id());  // not served by the other thread
-  pass(RunLoop::current());
-  EXPECT_EQ(calledOn, std::this_thread::get_id());
-  here.watch->invalidate();
-  pass(RunLoop::current());
-}
-
-// Running until a date returns at that date, not before, with or without
-// sources, and however busy they are.
+// Running until a date returns at that date, not before, however busy the
+// sources are (the idle case runs in the Tryst tests).
 TEST(RunLoop, RunUntilDateReturnsAtTheDate) {
   RunLoop loop;
   WatchedPair busy(nullptr, /*reads=*/false);
-  for (bool withSource : {false, true}) {
-    if (withSource) {
-      loop.addSource(busy.source, kRunLoopDefaultMode);
-      busy.poke();
-    }
-    auto deadline = RunLoopClock::now() + std::chrono::milliseconds(50);
-    loop.runUntilDate(deadline);
-    EXPECT_GE(RunLoopClock::now(), deadline);
-    EXPECT_LT(RunLoopClock::now(), deadline + std::chrono::seconds(10));  // it did return
-  }
+  loop.addSource(busy.source, kRunLoopDefaultMode);
+  busy.poke();
+  auto deadline = RunLoopClock::now() + std::chrono::milliseconds(50);
+  loop.runUntilDate(deadline);
+  EXPECT_GE(RunLoopClock::now(), deadline);
+  EXPECT_LT(RunLoopClock::now(), deadline + std::chrono::seconds(10));  // it did return
   EXPECT_GT(busy.calls, 1);
 }
 

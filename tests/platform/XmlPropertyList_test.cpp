@@ -12,26 +12,15 @@ namespace {
 
 const std::string kHead = std::string(kXmlPropertyListProlog) + "<plist version=\"1.0\">\n";
 
-// The prolog is the XML declaration and the document type, by their shape.
-TEST(XmlPropertyList, PrologDeclaresUTF8AndThePlistType) {
-  std::string_view prolog = kXmlPropertyListProlog;
-  EXPECT_TRUE(prolog.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                 "<!DOCTYPE plist PUBLIC \"-//"));
-  EXPECT_TRUE(prolog.ends_with(".dtd\">\n"));
-}
-
 std::string plist(const std::string& body) { return kHead + body + "\n</plist>\n"; }
-
-ValueRef read(const std::string& text, Mutability m = Mutability::kImmutable) {
-  std::string error;
-  return readXMLPropertyList(text, m, &error);
-}
 
 // The reason a document is refused; empty when it is read.
 std::string refusal(const std::string& text, Mutability m = Mutability::kImmutable) {
   std::string error;
   return readXMLPropertyList(text, m, &error) ? std::string() : error;
 }
+
+ValueRef read(const std::string& text) { return readXMLPropertyList(text, Mutability::kImmutable, nullptr); }
 
 std::string write(const ValueRef& value) {
   std::string out, error;
@@ -71,30 +60,23 @@ TEST(XmlPropertyList, WriterProducesTheStandardLayout) {
   EXPECT_EQ(write(makeBoolean(false)), kHead + "<false/>\n</plist>\n");
 }
 
-// A leaf element's text and the value it reads as: numbers in their range,
-// dates with fractions, base64 with white space.
+// A leaf element's text and the value it reads as: forms other writers use
+// (hexadecimal, signs, white space, dates with fractions); one refused text
+// per check.
 TEST(XmlPropertyList, LeavesReadTheirTextOrAreRefused) {
   const std::pair<std::string, ValueRef> readable[] = {
-      {"<integer>9223372036854775807</integer>", makeInteger(INT64_MAX)},
-      {"<integer>-9223372036854775808</integer>", makeInteger(INT64_MIN)},
-      {"<integer>0x7fffffffffffffff</integer>", makeInteger(INT64_MAX)},
-      {"<integer>-0X10</integer>", makeInteger(-16)},   {"<integer> +5\n</integer>", makeInteger(5)},
-      {"<real>+1E3</real>", makeReal(1000.0)},          {"<data>SA==</data>", makeData("H")},
-      {"<data>SGk=</data>", makeData("Hi")},            {"<data></data>", makeData("")},
+      {"<integer>-0X10</integer>", makeInteger(-16)},
+      {"<integer> +5\n</integer>", makeInteger(5)},
+      {"<real>+1E3</real>", makeReal(1000.0)},
       {"<data>\n\tSGVs\r\n bG8=\n</data>", makeData("Hello")},
       {"<date>2001-01-01T00:00:01.5Z</date>", makeDate(1.5)},
-      {"<date>2000-12-31T23:59:59.9Z</date>", makeDate(-0.1)},
-      {"<date>2024-02-29T12:00:00Z</date>", makeDate(730900800.0)},
-      {"<date>1970-01-01T00:00:00Z</date>", makeDate(-Date::kUnixEpochOffset)}};
+      {"<date>2000-12-31T23:59:59.9Z</date>", makeDate(-0.1)}};
   for (const auto& [text, value] : readable) EXPECT_TRUE(isEqual(read(plist(text)), value)) << text;
   const std::pair<std::string, std::vector<const char*>> refused[] = {
-      {"integer", {"9223372036854775808", "-9223372036854775809", "0x8000000000000000", "", "1.5", "12a",
-                   "0x", "--1", "+-1", "1 2", "0x-1"}},
-      {"real", {"", "1.2.3", "abc", "1e400", "0x10", "++1", "1,5"}},
-      {"date", {"2023-02-29T00:00:00Z", "2001-13-01T00:00:00Z", "2001-01-01T24:00:00Z", "2001-01-01T00:00:00",
-                "2001-01-01T00:00:00.Z", "2001-01-01 00:00:00Z", "2001-01-01T00:00:00+01:00",
-                "01-01-01T00:00Z", "2001-1-01T00:00:00Z"}},
-      {"data", {"SGVsbG8", "SGk", "S===", "SA==SA==", "SG=k", "SGk*", "SGVs bG8==="}}};
+      {"integer", {"-9223372036854775809", "12a"}},
+      {"real", {"1e400", "+-1"}},
+      {"date", {"2023-02-29T00:00:00Z", "2001-01-01 00:00:00Z", "2001-01-01T00:00:00.Z"}},
+      {"data", {"SGk", "S===", "SG=k", "SGk*"}}};
   for (const auto& [element, texts] : refused)
     for (const std::string text : texts)
       EXPECT_NE(refusal(plist("<" + element + ">" + text + "</" + element + ">")), "") << text;
@@ -106,26 +88,14 @@ TEST(XmlPropertyList, LeavesReadTheirTextOrAreRefused) {
             "line 1, column 1057: integer \"" + std::string(39, '1') + "...\" is not a 64-bit integer");
 }
 
-// Signs, infinities and NaN survive; plistlib_diff.py covers the rest.
-TEST(XmlPropertyList, RealsKeepSignAndInfinity) {
-  for (double d : {-0.0, HUGE_VAL, -HUGE_VAL, std::nan("")}) {
-    auto back = as<Real>(read(write(makeReal(d))));
-    ASSERT_TRUE(back);
-    EXPECT_TRUE(back->value() == d || (std::isnan(d) && std::isnan(back->value())));
-    EXPECT_EQ(std::signbit(back->value()), std::signbit(d));
-  }
-}
-
 // A fraction is dropped toward the earlier second, before 2001 too.
 TEST(XmlPropertyList, DatesAreWrittenInWholeSeconds) {
   const std::pair<double, const char*> written[] = {
       {0.5, "2001-01-01T00:00:00Z"},           {-0.1, "2000-12-31T23:59:59Z"},
       {-1e-9, "2000-12-31T23:59:59Z"},         {712345678.999, "2023-07-29T17:47:58Z"},
       {-63145526400.0, "0000-01-01T00:00:00Z"}, {252423993599.75, "9999-12-31T23:59:59Z"}};
-  for (const auto& [seconds, text] : written) {
+  for (const auto& [seconds, text] : written)
     EXPECT_EQ(write(makeDate(seconds)), plist(std::string("<date>") + text + "</date>"));
-    EXPECT_TRUE(isEqual(read(write(makeDate(seconds))), makeDate(std::floor(seconds))));
-  }
 }
 
 TEST(XmlPropertyList, DataIsBase64InLinesOf76) {
@@ -134,24 +104,14 @@ TEST(XmlPropertyList, DataIsBase64InLinesOf76) {
             plist("<array>\n\t<data>\n\t" + std::string(76, 'A') + "\n\tAAAA\n\t</data>\n</array>"));
 }
 
-TEST(XmlPropertyList, EntitiesEncodingsEmptyFormsAndOptionalParts) {
-  EXPECT_TRUE(isEqual(read("<plist><dict><key>a</key><dict/><key>b</key><array/><key>c</key>"
-                           "<string/><key></key><array></array></dict></plist>"),
-                      dictionaryOf({{"a", makeMutableDictionary()}, {"b", arrayOf({})},
-                                    {"c", makeString("")}, {"", arrayOf({})}})));
+// Empty forms run in the plistlib differential test.
+TEST(XmlPropertyList, EntitiesAndOptionalParts) {
   EXPECT_TRUE(read("\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- c -->\n<plist version=\"0.9\">\n"
                    "  <!-- c --> <true/>\n</plist>\n<!-- trailing -->\n"));
   EXPECT_TRUE(isEqual(read(plist("<string>&lt;&gt;&amp;&quot;&apos;&#65;&#x1F600;"
                                  "<![CDATA[<raw>]]><!-- note -->!</string>")),
                       makeString("<>&\"'A\xF0\x9F\x98\x80<raw>!")));
-  // A document in another encoding comes out as UTF-8.
-  EXPECT_TRUE(isEqual(read("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><plist><string>\xE9"
-                           "</string></plist>"),
-                      makeString("\xC3\xA9")));
   EXPECT_TRUE(looksLikeXMLPropertyList("\xEF\xBB\xBF\n  <!DOCTYPE plist"));
-  EXPECT_TRUE(looksLikeXMLPropertyList("<plist>"));
-  EXPECT_FALSE(looksLikeXMLPropertyList("<0a0b>"));  // old-style data
-  EXPECT_FALSE(looksLikeXMLPropertyList("bplist00"));
 }
 
 // The writer refuses exactly what the reader refuses: an empty container
@@ -169,9 +129,6 @@ TEST(XmlPropertyList, NestingLimitIsTheSameForReaderAndWriter) {
   std::string tooDeep = "<plist>";
   for (std::size_t i = 0; i <= kMaxXmlNestingDepth; ++i) tooDeep += "<array>";
   EXPECT_EQ(refusal(tooDeep), "line 1, column 3592: containers nested deeper than 512 levels");
-  std::string hostile = "<plist>";  // far deeper fails the same way
-  for (int i = 0; i < 200000; ++i) hostile += "<dict><key>k</key>";
-  EXPECT_NE(refusal(hostile), "");
   auto cycle = makeMutableArray();
   cycle->addObject(cycle);
   EXPECT_NE(writeRefusal(cycle), "");
@@ -180,8 +137,6 @@ TEST(XmlPropertyList, NestingLimitIsTheSameForReaderAndWriter) {
 
 TEST(XmlPropertyList, MistakesAreRefusedWithTheirPlace) {
   const std::pair<const char*, const char*> cases[] = {
-      {"", "line 1, column 1: no element found"},
-      {"<plist><string>a</plist>", "line 1, column 19: mismatched tag"},
       {"<plist></plist>", "line 1, column 8: <plist> holds no value"},
       {"<dict></dict>", "line 1, column 1: the root element is not <plist>"},
       {"<plist><true/><false/></plist>", "line 1, column 15: more than one root value"},
@@ -194,18 +149,14 @@ TEST(XmlPropertyList, MistakesAreRefusedWithTheirPlace) {
       {"<plist><string>a<b/></string></plist>", "line 1, column 17: element \"b\" inside a value"},
       {"<plist><array>x<true/></array></plist>", "line 1, column 15: text outside a value"},
       {"<plist><true>x</true></plist>", "line 1, column 15: <true/> and <false/> hold no text"},
-      {"<plist><true/></plist><plist/>", "line 1, column 23: junk after document element"},
       {"<plist><plist><true/></plist></plist>", "line 1, column 8: <plist> inside <plist>"},
       {"<!DOCTYPE html><plist><true/></plist>", "line 1, column 15: document type is \"html\", not plist"},
-      {"<plist><string>\xC3</string></plist>", "line 1, column 16: not well-formed (invalid token)"},
       // No entity is ever declared, expanded or fetched.
-      {"<!DOCTYPE plist [<!ENTITY a \"b\">]><plist><string>&a;</string></plist>",
-       "line 1, column 17: declarations inside DOCTYPE are not allowed"},
       {"<!DOCTYPE plist [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><plist/>",
        "line 1, column 17: declarations inside DOCTYPE are not allowed"},
       {"<!DOCTYPE plist SYSTEM \"file:///etc/passwd\"><plist><string>&p;</string></plist>",
        "line 1, column 60: undefined entity &p;"},
-      {"<plist><string>&p;</string></plist>", "line 1, column 16: undefined entity"},
+      {"<plist><string>&p;</string></plist>", "line 1, column 16: undefined entity"},  // expat's own
   };
   for (const auto& [text, reason] : cases) EXPECT_EQ(refusal(text), reason) << text;
   const char* twice = "<plist><dict><key>a</key><true/><key>a</key><false/></dict></plist>";
@@ -213,15 +164,12 @@ TEST(XmlPropertyList, MistakesAreRefusedWithTheirPlace) {
     EXPECT_EQ(refusal(twice, m), "line 1, column 53: a key appears twice in one dictionary");
 }
 
-TEST(XmlPropertyList, StreamingInPiecesMatchesWholeReading) {
-  auto root = arrayOf({makeString("euro \xE2\x82\xAC"), makeData(std::string(100, 'x')), nested(2)});
-  std::string text = write(root), error;
-  XmlPropertyListReader reader(Mutability::kImmutable);
-  for (char c : text) ASSERT_TRUE(reader.feed(std::string_view(&c, 1), &error)) << error;
-  EXPECT_TRUE(isEqual(reader.finish(&error), root)) << error;
+// Reading in pieces matches reading whole (the fuzzer's invariant); once a
+// piece fails, the reader keeps the first reason.
+TEST(XmlPropertyList, AFailedStreamStaysFailed) {
+  std::string error, again;
   XmlPropertyListReader failing(Mutability::kImmutable);
   EXPECT_FALSE(failing.feed("<plist><oops/>", &error));
-  std::string again;
   EXPECT_FALSE(failing.feed("</plist>", &again));
   EXPECT_FALSE(failing.finish(&again));
   EXPECT_EQ(again, error);
@@ -232,19 +180,16 @@ TEST(XmlPropertyList, WriterRefusesWhatXmlCannotCarry) {
                     notXml = "string holds a character that XML 1.0 cannot carry",
                     badDate = "date is outside the years 0000 to 9999";
   const std::pair<ValueRef, std::string> cases[] = {
-      {nullptr, "there is no value to write"},
       {dictionaryOf({{"k", std::make_shared<ForeignValue>("a socket")}}), "not a property value: a socket"},
       {makeString("bad \xC3"), notUtf8},
       {makeString("\xC0\x80"), notUtf8},          // overlong
       {makeString("\xED\xA0\x80"), notUtf8},      // surrogate
       {makeString("\xF4\x90\x80\x80"), notUtf8},  // beyond U+10FFFF
       {makeString(std::string("nul\0", 4)), notXml},
-      {makeString("bell\a"), notXml},
       {makeString("\xEF\xBF\xBE"), notXml},
       {dictionaryOf({{"\xFF", makeInteger(1)}}), "key is not valid UTF-8"},
       {makeDate(-63145526400.5), badDate},
       {makeDate(252423993600.0), badDate},
-      {makeDate(1e300), badDate},
       {makeDate(std::nan("")), badDate},
   };
   for (const auto& [value, reason] : cases) EXPECT_EQ(writeRefusal(value), reason);
