@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "CommonLib/DeepMutableCopyAdditions.h"
 #include "CommonLib/KeyedContainer.h"
 #include "tests/support/ValueBuilders.h"
 
@@ -92,10 +93,6 @@ TEST(KeyPath, JoinsWalksAndExtracts) {
   EXPECT_EQ(a->objectForKey("b"), b);       // the leaf itself
   EXPECT_FALSE(objectForNestedKey(source, "", makeMutableDictionary()));
 
-  auto all = makeMutableDictionary();
-  EXPECT_TRUE(objectForNestedKey(source, "*", all));
-  EXPECT_EQ(all->objectForKey("a"), source->objectForKey("a"));
-
   // Skeleton records carry their id; a repeated id meets the record made for
   // its first occurrence.
   source = dict({{"list", array({record("r1", {{"name", str("one")}, {"x", str("1")}}),
@@ -111,11 +108,8 @@ TEST(KeyPath, JoinsWalksAndExtracts) {
   EXPECT_EQ(whole->objectAtIndex(0), second);
   auto parts = makeMutableArray();
   EXPECT_TRUE(objectForNestedKey(repeated, "*:a", parts));
-  EXPECT_FALSE(objectForNestedKey(repeated, "*:zz", parts));
   EXPECT_TRUE(objectForNestedKey(repeated, "*:b", parts));
   EXPECT_EQ(shown(parts), "[{_id_=x;a=1;b=2;};]");
-
-  EXPECT_FALSE(objectForNestedKey(array({str("x")}), "*", makeMutableArray()));
 }
 
 // A fresh tree for every store, with fixed containers among mutable ones.
@@ -136,10 +130,8 @@ TEST(Store, PlacesMergesOrRefusesAsTheTargetAllows) {
   // Path, value, replace, stored, where to look afterwards, what is there.
   const std::tuple<const char*, ValueRef, bool, bool, const char*, const char*> cases[] = {
       // The parent must exist and be mutable; nothing is created on the way.
-      {"a:b", v, true, false, "a", "-"},
-      {"s:b", v, true, false, "s", "S"},
-      {"fixed:k", str("w"), true, false, "fixed", "{k=v;}"},
-      {"s", nullptr, false, true, "s", "-"},
+      {"a:b", v, true, false, "a", "-"}, {"s:b", v, true, false, "s", "S"},
+      {"fixed:k", str("w"), true, false, "fixed", "{k=v;}"}, {"s", nullptr, false, true, "s", "-"},
       // Dictionaries merge key by key unless replacing; a leaf is replaced.
       {"d", dict({{"x", str("new")}, {"z", makeInteger(3)}}), false, true, "d",
        "{x=new;y=kept;z=3;}"},
@@ -185,14 +177,11 @@ TEST(Store, PlacesMergesOrRefusesAsTheTargetAllows) {
     EXPECT_EQ(setNestedObject(tree, value, path, replace), stored);
     EXPECT_EQ(shown(nestedObjectForKey(tree, where)), after);
   }
-  // A merged dictionary is the one that was there; a new record is made.
+  // A merged dictionary is the one that was there.
   auto tree = storeTree();
   auto d = tree->objectForKey("d");
-  auto added = record("r3", {{"_newid_", makeBoolean(true)}});
-  EXPECT_TRUE(
-      setNestedObject(tree, dict({{"d", dict({})}, {"list", array({added})}}), "", false));
+  EXPECT_TRUE(setNestedObject(tree, dict({{"d", dict({})}}), "", false));
   EXPECT_EQ(tree->objectForKey("d"), d);
-  EXPECT_NE(objectForKey(as<Array>(tree->objectForKey("list")), "r3"), added);
 }
 
 TEST(Store, BulkUpdateAndRemoval) {
@@ -214,6 +203,37 @@ TEST(Store, BulkUpdateAndRemoval) {
   EXPECT_EQ(shown(tree->objectForKey("d")), "{y=2;}");
   EXPECT_EQ(tree->objectForKey("s"), nullptr);
   EXPECT_EQ(shown(tree->objectForKey("fixedList")), "[{_id_=a;};]");
+}
+
+DictionaryRef fixedTree() {
+  auto inner = std::make_shared<Dictionary>(
+      std::vector<Dictionary::Entry>{{"name", makeString("n")}});
+  return std::make_shared<Dictionary>(std::vector<Dictionary::Entry>{
+      {"list", std::make_shared<Array>(std::vector<ValueRef>{inner})}, {"data", makeData("b")},
+      {"number", makeInteger(7)}, {"empty", std::make_shared<Array>()}});
+}
+
+// Both copies make every container anew and mutable, the deep one the leaves
+// too. Changing a copy leaves the source as it was.
+TEST(DeepMutableCopy, CopiesContainersAndLeavesAsAsked) {
+  for (bool deep : {false, true}) {
+    DictionaryRef source = fixedTree();
+    auto copy = as<MutableDictionary>(deep ? deepMutableCopy(source)
+                                           : deepMutableStructureCopy(source));
+    ASSERT_TRUE(copy);
+    EXPECT_TRUE(isEqual(copy, source));
+    auto list = as<MutableArray>(copy->objectForKey("list"));
+    auto inner = list ? as<MutableDictionary>(list->objectAtIndex(0)) : nullptr;
+    ASSERT_TRUE(inner);
+    EXPECT_EQ(bool(as<MutableString>(inner->objectForKey("name"))), deep);
+    EXPECT_EQ(bool(as<MutableData>(copy->objectForKey("data"))), deep);
+    EXPECT_EQ(copy->objectForKey("number") == source->objectForKey("number"), !deep);
+    list->removeAllObjects();
+    copy->setObject(makeString("x"), "added");
+    EXPECT_TRUE(isEqual(source, fixedTree()));
+  }
+  auto leaf = makeString("leaf");
+  EXPECT_EQ(deepMutableStructureCopy(leaf), leaf);
 }
 
 }  // namespace

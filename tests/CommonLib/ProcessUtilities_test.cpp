@@ -44,8 +44,11 @@ TEST(RunTask, StartsOnlyExecutablesAndPassesEverythingThrough) {
   EXPECT_EQ(out, "A=1\nB=two words\n");
 }
 
-// The leading number; a bare name is looked up as given, then with ".pid".
-TEST(ReadPidFile, ReadsTheLeadingNumber) {
+// A pid file gives its leading number; a bare name is looked up as given,
+// then with ".pid". The exact command name is found in the table; for a given
+// id, the name at the start of the command name or after a "/". A stale pid
+// file is never trusted.
+TEST(ProcessTable, ReadsPidFilesAndFindsAndVerifiesProcesses) {
   ScratchDirectory dir;
   const std::pair<const char*, int> cases[] = {
       {"123\n", 123}, {"  42 trailing", 42}, {"pid 5\n", -1}, {"99999999999\n", -1}, {"", -1}};
@@ -59,12 +62,7 @@ TEST(ReadPidFile, ReadsTheLeadingNumber) {
   EXPECT_EQ(read_pid_file("both", dir.path() + "/"), 1);
   EXPECT_EQ(read_pid_file("daemon", dir.path() + "/"), 3);
   EXPECT_EQ(read_pid_file(std::string(1015, 'n').c_str(), dir.path() + "/"), -1);
-}
 
-// The exact command name in the table; for a given id, the name at the start
-// of the command name or after a "/". A stale pid file is never trusted.
-TEST(ProcessTable, FindsAndVerifiesProcesses) {
-  ScratchDirectory dir;
   NamedSleeper daemon(dir, "sk-daemon");
   NamedSleeper other(dir, "sk-other");
   EXPECT_EQ(pid_for_process_name("sk-daemon"), daemon.pid());

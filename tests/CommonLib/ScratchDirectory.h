@@ -17,10 +17,7 @@ namespace steward {
 
 class ScratchDirectory {
  public:
-  ScratchDirectory() {
-    char pattern[] = "/tmp/steward-cl-test.XXXXXX";
-    path_ = mkdtemp(pattern);
-  }
+  ScratchDirectory() : path_(mkdtemp(std::string("/tmp/steward-cl-test.XXXXXX").data())) {}
   ~ScratchDirectory() { std::filesystem::remove_all(path_); }
 
   std::string path(const std::string& name) const { return path_ + "/" + name; }

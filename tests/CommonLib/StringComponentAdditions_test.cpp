@@ -1,10 +1,12 @@
 #include "CommonLib/StringComponentAdditions.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <optional>
 
+#include "CommonLib/PerformanceExtensions.h"
 #include "tests/CommonLib/ScratchDirectory.h"
 
 namespace steward {
@@ -21,7 +23,7 @@ std::optional<Parts> split(const std::string& text, char16_t separator = u':') {
   return out;
 }
 
-TEST(StringComponentAdditions, SplitFollowsTheTable) {
+TEST(StringComponentAdditions, SplitsJoinsAndEscapes) {
   EXPECT_EQ(split(""), std::nullopt);
   const std::pair<const char*, Parts> cases[] = {
       {"a", {"a"}}, {"a::b", {"a", "", "b"}}, {":a", {"", "a"}}, {"a:", {"a", ""}},
@@ -37,9 +39,7 @@ TEST(StringComponentAdditions, SplitFollowsTheTable) {
   EXPECT_EQ(split("a\U0001D11Eb", u'\xD834'), halves);
   EXPECT_EQ(joinEscapedComponents(halves, u'\xD834'), "a\U0001D11Eb");
   EXPECT_EQ(joinEscapedComponents({"a:b", "c\\d"}, u':'), "a\\:b:c\\\\d");
-}
 
-TEST(StringComponentAdditions, EscapeAndUnescape) {
   bool hasSpaces = false;
   auto escaped = escapedStringForCharacter(makeString("a:b c\\d"), u':', &hasSpaces);
   EXPECT_EQ(escaped->str(), "a\\:b c\\\\d");
@@ -49,10 +49,6 @@ TEST(StringComponentAdditions, EscapeAndUnescape) {
   auto source = makeString("a\\b\\\\c\\");
   EXPECT_EQ(unescapedString(source)->str(), "ab\\c");
   EXPECT_EQ(source->str(), "a\\b\\\\c\\");  // the receiver is unchanged
-  // Halves of a character, escaped apart, become the character again.
-  auto cut = escapedStringForCharacter(makeString("\U0001D11E"), u'\xDD1E', nullptr);
-  EXPECT_EQ(cut->str(), "\xED\xA0\xB4\\\xED\xB4\x9E");
-  EXPECT_EQ(unescapedString(cut)->str(), "\U0001D11E");
 }
 
 TEST(StringComponentAdditions, CompactsAndTrimsWhiteSpace) {
@@ -94,6 +90,24 @@ TEST(StringFile, ReadsOnlyUTF8AndWritesKeepingTheOwnerAndGroup) {
   dir.write("surrogate", "\xED\xA0\x80");
   for (const char* bad : {"latin1", "surrogate", "missing"})
     EXPECT_EQ(UTF8StringWithContentsOfFile(dir.path(bad)), nullptr) << bad;
+}
+
+// Whole seconds of the path itself: a link's own date, not its target's.
+TEST(PerformanceExtensions, ModificationDateOfThePathItself) {
+  ScratchDirectory dir;
+  dir.write("file", "x");
+  ASSERT_EQ(symlink(dir.path("file").c_str(), dir.path("link").c_str()), 0);
+  struct timespec times[2] = {{1000000000, 700000000}, {1000000000, 700000000}};
+  ASSERT_EQ(utimensat(AT_FDCWD, dir.path("file").c_str(), times, 0), 0);
+  times[1].tv_sec = 1500000000;  // the modification time
+  ASSERT_EQ(utimensat(AT_FDCWD, dir.path("link").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+  auto seconds = [&](const char* name) {
+    DateRef date = modificationDateAtPath(dir.path(name));
+    return date ? date->unixTime() : -1;
+  };
+  EXPECT_EQ(seconds("file"), 1000000000.0);
+  EXPECT_EQ(seconds("link"), 1500000000.0);
+  EXPECT_EQ(seconds("missing"), -1);
 }
 
 }  // namespace

@@ -11,8 +11,7 @@ namespace {
 
 // name: string, port: number, tags: array of strings, owner: {uid: number}
 DictionaryRef serviceTemplate() {
-  return dictionaryOf({{"name", makeString("")},
-                       {"port", makeInteger(0)},
+  return dictionaryOf({{"name", makeString("")}, {"port", makeInteger(0)},
                        {"tags", arrayOf({makeString("")})},
                        {"owner", dictionaryOf({{"uid", makeInteger(0)}})}});
 }
@@ -31,10 +30,8 @@ TEST(SchemaVerifier, RecordsVerifyByKindKeyByKey) {
   for (const auto& [record, verifies] : cases)
     EXPECT_EQ(SchemaVerifier::verifyDictRecord(record, serviceTemplate()), verifies);
   const std::string integer = "Object does not match schema. Class is Integer. Expected String.\n";
-  EXPECT_EQ(capture.texts(),
-            std::vector<std::string>(
-                {"Object does not match schema. Class is String. Expected Integer.\n", integer,
-                 integer}));
+  EXPECT_EQ(capture.texts(), std::vector<std::string>({
+      "Object does not match schema. Class is String. Expected Integer.\n", integer, integer}));
   EXPECT_EQ(capture.lines().at(0).priority, 14);
   // An array template holds exactly one element; a broken one fails the
   // check instead of stopping the process.
@@ -53,12 +50,10 @@ TEST(SchemaVerifier, FilteringKeepsOrderDropsNonRecordsAndReportsFailures) {
   ArrayRef failures;
   MutableArrayRef kept = SchemaVerifier::removeBadRecords(records, serviceTemplate(), &failures);
   EXPECT_EQ(kept->objects(), std::vector<ValueRef>({good1, good2}));
-  ASSERT_TRUE(failures);
-  EXPECT_EQ(failures->objects(), std::vector<ValueRef>({bad}));
+  EXPECT_TRUE(isEqual(failures, arrayOf({bad})));
 
   failures = makeMutableArray();
   kept = SchemaVerifier::removeBadRecords(arrayOf({good1}), serviceTemplate(), &failures);
-  EXPECT_EQ(kept->count(), 1u);
   EXPECT_FALSE(failures);
 }
 

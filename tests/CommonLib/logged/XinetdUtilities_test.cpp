@@ -57,9 +57,8 @@ TEST(XinetdEdit, SetsAddsAndRemovesEntriesInTheirOwnBlocks) {
        "service ftp\n{  \n\tserver_args\t+= -a b\n}  "},
       {"service ftp\n{\n\tflags\n}\n", "flags", "IPv4", "service ftp\n{  \n\tflags\t= IPv4\n}  \n"},
       {kFtp, "port", "21", "service ftp\n{  \n\tdisable\t= yes\n\tport\t= 21\n}\n"},
-      {two, "disable", "no",
-       telnet + std::string("service ftp\n{  \n\tdisable\t= no\n}  \n"
-                            "service ftp {\n\tport = 20\n  } # end\n")},
+      {two, "disable", "no", telnet + std::string("service ftp\n{  \n\tdisable\t= no\n}  \n"
+                                                  "service ftp {\n\tport = 20\n  } # end\n")},
       {two, "port", "21",
        telnet + std::string("service ftp\n{  \n\tdisable = yes\n\tport\t= 21\n}\n"
                             "service ftp {\n\tport\t= 21\n  } # end\n")},
@@ -124,9 +123,6 @@ TEST(XinetdArgs, ParsesAndWritesServerArgumentLines) {
     MutableDictionaryRef parsed = XinetdUtilities::dictionaryFromArgList(line);
     EXPECT_EQ(editor.argListFromDictionary(parsed), Value(written)) << line;
   }
-  EXPECT_EQ(describe(XinetdUtilities::dictionaryFromArgList("/bin/x -l -p1 -p 2")),
-            describe(dictionaryOf({{"path", makeString("/bin/x")}, {"l", makeBoolean(true)},
-                                   {"p", arrayOf({makeString("1"), makeString("2")})}})));
   auto others = dictionaryOf({{"n", makeInteger(0)}, {"r", makeReal(1.5)},
                               {"d", makeMutableDictionary()}, {"f", makeBoolean(false)},
                               {"path", makeString("/bin/x")}});
@@ -152,26 +148,19 @@ TEST(XinetdHup, LaunchesOrSignalsOnlyTheSuperServer) {
   dir.write("launcher", "#!/bin/sh\nexit 1\n");
   XinetdUtilities failing("ftp", "x", pathsIn(dir));
   EXPECT_FALSE(failing.hup());
-  std::filesystem::remove(dir.path("launcher"));
-  EXPECT_FALSE(failing.hup());
-  Texts expected(7, "x:Notice:Invalid pid; launching xinetd");
-  EXPECT_EQ(capture.texts(), expected);
+  Texts expected(6, "x:Notice:Invalid pid; launching xinetd");
 
   NamedSleeper xinetd(dir, "sk-xinetd"), stranger(dir, "sk-stranger");
   dir.write("xinetd.pid", " " + std::to_string(xinetd.pid()) + "\n");
   EXPECT_TRUE(XinetdUtilities("ftp", "x", pathsIn(dir)).hup());
   EXPECT_EQ(xinetd.terminatingSignal(), SIGHUP);
-  EXPECT_EQ(capture.lines().at(7).priority, 13);
+  EXPECT_EQ(capture.lines().at(6).priority, 13);
   dir.write("xinetd.pid", std::to_string(stranger.pid()) + "\n");
   XinetdUtilities editor("ftp", "x", pathsIn(dir));
   dir.write("xinetd.pid", "garbage");
   EXPECT_FALSE(editor.hup());
-  kill(stranger.pid(), SIGKILL);
-  EXPECT_EQ(stranger.terminatingSignal(), SIGKILL);
-  EXPECT_FALSE(editor.hup());
-  const std::string refused = "x:Error:Unable to hup xinetd - probably bad pid";
   expected.push_back("x:Notice:hup signal sent to xinetd, pid=" + std::to_string(xinetd.pid()));
-  expected.insert(expected.end(), {refused, refused});
+  expected.push_back("x:Error:Unable to hup xinetd - probably bad pid");
   EXPECT_EQ(capture.texts(), expected);
 }
 
