@@ -1,17 +1,13 @@
 #include "host/ContextStore.h"
 
 #include <errno.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
 
-#include <gtest/gtest.h>
-
 #include "platform/Archiver.h"
+#include "tests/platform/TempDirTest.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ValueBuilders.h"
 
@@ -20,36 +16,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ContextStoreTest : public ::testing::Test {
+class ContextStoreTest : public TempDirTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/context-store-XXXXXX";
-    ASSERT_TRUE(mkdtemp(pattern));
-    directory_ = std::string(pattern) + "/";
-  }
-  void TearDown() override { fs::remove_all(directory_); }
-
-  std::string path() { return directory_ + "tool.lock"; }
-  std::string contents(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
+  std::string file() { return path("tool.lock"); }
   void write(const ValueRef& root) {
     std::string bytes;
     ASSERT_TRUE(archivedDataWithRootObject(root, &bytes));
-    std::ofstream(path(), std::ios::binary) << bytes;
+    writeFile("tool.lock", bytes);
   }
-  ValueRef stored() { return unarchiveObjectWithData(contents(path())); }
-  MutableDictionaryRef load(int* fd) {
-    return get_and_lock_context("/some/where/tool", fd, directory_);
-  }
+  ValueRef stored() { return unarchiveObjectWithData(readFile("tool.lock")); }
+  MutableDictionaryRef load(int* fd) { return get_and_lock_context("/x/tool", fd, dir_ + "/"); }
   std::string logged(const std::string& text) {
     return "[" + std::to_string(getpid()) + "] " + text + "\n";
   }
 
   LogCapture log_;
-  std::string directory_;
-  const MutableDictionaryRef onlyDirtyFalse_ = dictionaryOf({{"contextDirty", makeBoolean(false)}});
+  const ValueRef onlyDirtyFalse_ = dictionaryOf({{"contextDirty", makeBoolean(false)}});
 };
 
 TEST_F(ContextStoreTest, FirstRunCreatesTheFileWithMode0770) {
@@ -60,7 +42,7 @@ TEST_F(ContextStoreTest, FirstRunCreatesTheFileWithMode0770) {
   EXPECT_EQ(umask(saved), 077u);  // the caller's mask is restored
   ASSERT_GE(fd, 0);
   EXPECT_TRUE(isEqual(context, onlyDirtyFalse_));
-  EXPECT_EQ(fs::status(path()).permissions(), fs::perms(0770));
+  EXPECT_EQ(fs::status(file()).permissions(), fs::perms(0770));
   set_and_unlock_context(&fd, &context);
   EXPECT_EQ(fd, -1);
   // A second save does nothing; a save of no context empties the file.
@@ -71,7 +53,7 @@ TEST_F(ContextStoreTest, FirstRunCreatesTheFileWithMode0770) {
   context = load(&fd);
   MutableDictionaryRef none;
   set_and_unlock_context(&fd, &none);
-  EXPECT_EQ(contents(path()), "");
+  EXPECT_EQ(readFile("tool.lock"), "");
   EXPECT_TRUE(log_.texts().empty());
 }
 
@@ -98,7 +80,7 @@ TEST_F(ContextStoreTest, ContextDirtyDecidesTheSave) {
 }
 
 TEST_F(ContextStoreTest, UnreadableContentGivesAnEmptyContext) {
-  std::ofstream(path()) << "garbage that is no archive";
+  writeFile("tool.lock", "garbage that is no archive");
   int fd = -1;
   EXPECT_TRUE(isEqual(load(&fd), onlyDirtyFalse_));
   MutableDictionaryRef none;
@@ -117,28 +99,28 @@ TEST_F(ContextStoreTest, UnreadableContentGivesAnEmptyContext) {
 }
 
 TEST_F(ContextStoreTest, OnlyARegularFileIsEverOpened) {
-  std::string target = directory_ + "target";
-  std::ofstream(target) << "kept";
+  std::string target = writeFile("target", "kept");
   const std::pair<std::function<void()>, int> plants[] = {
-      {[&] { fs::create_symlink(target, path()); }, ELOOP},
-      {[&] { fs::create_symlink(directory_ + "nowhere", path()); }, ELOOP},
-      {[&] { fs::create_directory(path()); }, EISDIR},
-      {[&] { ASSERT_EQ(mkfifo(path().c_str(), 0600), 0); }, EINVAL},
+      {[&] { fs::create_symlink(target, file()); }, ELOOP},
+      {[&] { fs::create_symlink(path("nowhere"), file()); }, ELOOP},
+      {[&] { fs::create_directory(file()); }, EISDIR},
+      {[&] { ASSERT_EQ(mkfifo(file().c_str(), 0600), 0); }, EINVAL},
   };
   std::vector<std::string> expected;
   for (const auto& [plant, error] : plants) {
-    fs::remove_all(path());
+    fs::remove_all(file());
     plant();
     int fd = 7;
     MutableDictionaryRef context = load(&fd);
     EXPECT_FALSE(context);
     EXPECT_EQ(fd, -1);
     set_and_unlock_context(&fd, &context);
-    EXPECT_FALSE(fs::exists(directory_ + "nowhere"));
-    expected.push_back(logged("error in get_and_lock_context: -1 (errno=" + std::to_string(error) + ")"));
+    EXPECT_FALSE(fs::exists(path("nowhere")));
+    expected.push_back(
+        logged("error in get_and_lock_context: -1 (errno=" + std::to_string(error) + ")"));
   }
   EXPECT_EQ(log_.texts(), expected);
-  EXPECT_EQ(contents(target), "kept");
+  EXPECT_EQ(readFile("target"), "kept");
 }
 
 }  // namespace

@@ -12,9 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "platform/Archiver.h"
 #include "platform/XmlPropertyList.h"
 
 namespace steward::sandbox {
@@ -28,17 +26,12 @@ namespace {
   std::abort();
 }
 
-constexpr std::pair<const char*, bool> kPrivateDirectories[] = {  // writable?
-    {"/etc", true}, {"/tmp", true}, {"/run", true}, {"/private", true},
-    {"/usr/sbin", false}, {"/steward/record", true},
-    {"/var/lib/stewardd/registry", true},
-};
+constexpr const char* kPrivateDirectories[] = {
+    "/etc", "/tmp", "/run", "/private", "/usr/sbin", "/steward/record",
+    "/var/lib/stewardd/registry"};
 
-// One line per call; arguments separated by \037.
 constexpr const char* kRecordingFake =
-    "#!/bin/sh\n"
-    "{ printf '%s' \"$0\"; for a; do printf '\\037%s' \"$a\"; done; echo; }"
-    " >> /steward/record/calls\n";
+    "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" >> /steward/record/calls\n";
 
 constexpr const char* kEtcFiles[][2] = {
     {"/etc/passwd",
@@ -118,7 +111,7 @@ Sandbox::Sandbox() {
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/steward-sandbox-XXXXXX";
   if (!mkdtemp(pattern.data())) fail("cannot make " + pattern);
   root_ = pattern;
-  for (const auto& [path, writable] : kPrivateDirectories) fs::create_directories(hostPath(path));
+  for (const char* path : kPrivateDirectories) fs::create_directories(hostPath(path));
   chmod(hostPath("/tmp").c_str(), 01777);
   fs::create_directories(hostPath("/private/var/stewardd"));
   chmod(hostPath("/private/var/stewardd").c_str(), 0755);
@@ -131,7 +124,6 @@ Sandbox::Sandbox() {
 }
 
 Sandbox::~Sandbox() {
-  log_.reset();
   std::error_code ignored;
   fs::remove_all(root_, ignored);
 }
@@ -148,41 +140,17 @@ std::string Sandbox::readFile(std::string_view sandboxPath) const {
   return {std::istreambuf_iterator<char>(file), {}};
 }
 
-std::vector<std::vector<std::string>> Sandbox::recordedCalls() const {
-  std::vector<std::vector<std::string>> calls;
-  std::istringstream record(readFile("/steward/record/calls"));
-  for (std::string line; std::getline(record, line);) {
-    std::vector<std::string>& call = calls.emplace_back();
-    std::istringstream fields(line);
-    for (std::string field; std::getline(fields, field, '\037');) call.push_back(field);
-  }
-  return calls;
-}
-
-ValueRef Sandbox::storedContext(std::string_view name) const {
-  try {
-    return unarchiveObjectWithData(readFile(contextPath(name)));
-  } catch (const std::exception&) {
-    return nullptr;
-  }
-}
-
 std::vector<std::string> Sandbox::bwrapArguments(const RunOptions& options) const {
   std::vector<std::string> args = {"bwrap", "--die-with-parent", "--unshare-pid",
                                    "--unshare-net", "--unshare-ipc", "--unshare-uts", "--cap-drop",
                                    "ALL", "--clearenv", "--ro-bind", "/usr", "/usr"};
-  for (const char* top : {"/bin", "/lib", "/lib32", "/lib64", "/sbin"}) {
-    if (fs::is_symlink(top)) {
-      args.insert(args.end(), {"--symlink", fs::read_symlink(top).string(), top});
-    } else if (fs::exists(top)) {
-      args.insert(args.end(), {"--ro-bind", top, top});
-    }
+  for (std::string top : {"bin", "lib", "lib32", "lib64", "sbin"}) {  // a merged /usr
+    args.insert(args.end(), {"--symlink", "usr/" + top, "/" + top});
   }
   args.insert(args.end(), {"--proc", "/proc", "--dev", "/dev", "--dir", "/var",
                            "--symlink", "../run", "/var/run"});
-  for (const auto& [path, writable] : kPrivateDirectories) {
-    args.insert(args.end(), {writable ? "--bind" : "--ro-bind", hostPath(path), path});
-  }
+  for (const char* path : kPrivateDirectories)
+    args.insert(args.end(), {"--bind", hostPath(path), path});
   std::string toolPath = options.argv0.find('/') == std::string::npos
                              ? "/steward/bin/" + options.argv0 : options.argv0;
   args.insert(args.end(),

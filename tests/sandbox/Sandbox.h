@@ -1,9 +1,9 @@
-// Runs the real tool inside a bubblewrap sandbox on a fresh temporary root:
-// private /etc (alice listed in "admin", bob with it as primary group, carol
-// not in it), /tmp, /run, /private/var/stewardd and device registry;
-// recording fakes for shutdown, nvram and machreport; the test bundles in
-// /steward/bundles, fake_vigild in /steward/bin, /dev/log a socket of the
-// test. The host is seen read-only, without capabilities, network or pids.
+// Runs the real tool in a bubblewrap sandbox on a fresh root: private /etc
+// (alice in "admin", bob with it as primary group, carol not in it), /tmp,
+// /run, /private/var/stewardd and device registry; fakes for shutdown, nvram
+// and machreport that append their program and arguments, one a line, to
+// /steward/record/calls; the test bundles, fake_vigild, and /dev/log a socket
+// of the test. The host is read-only; no capabilities or network.
 #pragma once
 
 #include <sys/types.h>
@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/PropertyValue.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ValueBuilders.h"
 
 namespace steward::sandbox {
 
@@ -60,7 +60,7 @@ class Sandbox {
   ~Sandbox();
 
   // The host path behind a path of the sandbox's private directories.
-  std::string hostPath(std::string_view sandboxPath) const { return root_ + std::string(sandboxPath); }
+  std::string hostPath(std::string_view path) const { return root_ + std::string(path); }
   void writeFile(std::string_view sandboxPath, std::string_view contents, mode_t mode = 0644);
   std::string readFile(std::string_view sandboxPath) const;  // "" if none
 
@@ -69,14 +69,14 @@ class Sandbox {
 
   const std::vector<LogLine>& logLines() { return log_->lines(); }
   std::vector<std::string> logTexts() { return log_->texts(); }
-  // Every call of a recording fake so far: the program, then its arguments.
-  std::vector<std::vector<std::string>> recordedCalls() const;
 
   static std::string contextPath(std::string_view name) {
     return "/private/var/stewardd/" + std::string(name) + ".lock";
   }
   // The decoded context file of a tool name; none when it does not decode.
-  ValueRef storedContext(std::string_view name) const;
+  ValueRef storedContext(std::string_view name) const {
+    return parsed(readFile(contextPath(name)));
+  }
 
  private:
   std::vector<std::string> bwrapArguments(const RunOptions& options) const;
