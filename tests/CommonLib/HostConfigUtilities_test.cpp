@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "tests/CommonLib/ScratchDirectory.h"
+#include "tests/support/ScratchDirectory.h"
 
 namespace steward {
 namespace {

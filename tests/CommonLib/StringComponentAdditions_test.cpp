@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "CommonLib/PerformanceExtensions.h"
-#include "tests/CommonLib/ScratchDirectory.h"
+#include "tests/support/ScratchDirectory.h"
 
 namespace steward {
 namespace {

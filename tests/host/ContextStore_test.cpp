@@ -7,8 +7,8 @@
 #include <functional>
 
 #include "platform/Archiver.h"
-#include "tests/platform/TempDirTest.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ScratchDirectory.h"
 #include "tests/support/ValueBuilders.h"
 
 namespace steward {
@@ -16,20 +16,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ContextStoreTest : public TempDirTest {
+class ContextStoreTest : public ::testing::Test {
  protected:
+  std::string path(const std::string& name) { return dir_.path(name); }
   std::string file() { return path("tool.lock"); }
   void write(const ValueRef& root) {
     std::string bytes;
     ASSERT_TRUE(archivedDataWithRootObject(root, &bytes));
-    writeFile("tool.lock", bytes);
+    dir_.write("tool.lock", bytes);
   }
-  ValueRef stored() { return unarchiveObjectWithData(readFile("tool.lock")); }
-  MutableDictionaryRef load(int* fd) { return get_and_lock_context("/x/tool", fd, dir_ + "/"); }
+  ValueRef stored() { return unarchiveObjectWithData(dir_.read("tool.lock")); }
+  MutableDictionaryRef load(int* fd) {
+    return get_and_lock_context("/x/tool", fd, dir_.path() + "/");
+  }
   std::string logged(const std::string& text) {
     return "[" + std::to_string(getpid()) + "] " + text + "\n";
   }
 
+  ScratchDirectory dir_;
   LogCapture log_;
   const ValueRef onlyDirtyFalse_ = dictionaryOf({{"contextDirty", makeBoolean(false)}});
 };
@@ -53,7 +57,7 @@ TEST_F(ContextStoreTest, FirstRunCreatesTheFileWithMode0770) {
   context = load(&fd);
   MutableDictionaryRef none;
   set_and_unlock_context(&fd, &none);
-  EXPECT_EQ(readFile("tool.lock"), "");
+  EXPECT_EQ(dir_.read("tool.lock"), "");
   EXPECT_TRUE(log_.texts().empty());
 }
 
@@ -80,7 +84,7 @@ TEST_F(ContextStoreTest, ContextDirtyDecidesTheSave) {
 }
 
 TEST_F(ContextStoreTest, UnreadableContentGivesAnEmptyContext) {
-  writeFile("tool.lock", "garbage that is no archive");
+  dir_.write("tool.lock", "garbage that is no archive");
   int fd = -1;
   EXPECT_TRUE(isEqual(load(&fd), onlyDirtyFalse_));
   MutableDictionaryRef none;
@@ -99,7 +103,8 @@ TEST_F(ContextStoreTest, UnreadableContentGivesAnEmptyContext) {
 }
 
 TEST_F(ContextStoreTest, OnlyARegularFileIsEverOpened) {
-  std::string target = writeFile("target", "kept");
+  dir_.write("target", "kept");
+  std::string target = path("target");
   const std::pair<std::function<void()>, int> plants[] = {
       {[&] { fs::create_symlink(target, file()); }, ELOOP},
       {[&] { fs::create_symlink(path("nowhere"), file()); }, ELOOP},
@@ -120,7 +125,7 @@ TEST_F(ContextStoreTest, OnlyARegularFileIsEverOpened) {
         logged("error in get_and_lock_context: -1 (errno=" + std::to_string(error) + ")"));
   }
   EXPECT_EQ(log_.texts(), expected);
-  EXPECT_EQ(readFile("target"), "kept");
+  EXPECT_EQ(dir_.read("target"), "kept");
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/CommonLib/ScratchDirectory.h"
+#include "tests/support/ScratchDirectory.h"
 
 namespace steward {
 namespace {

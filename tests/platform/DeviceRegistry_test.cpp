@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/CommonLib/ScratchDirectory.h"
+#include "tests/support/ScratchDirectory.h"
 
 namespace steward {
 namespace {

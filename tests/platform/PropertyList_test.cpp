@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "tests/CommonLib/ScratchDirectory.h"
+#include "tests/support/ScratchDirectory.h"
 #include "tests/support/ValueBuilders.h"
 
 namespace steward {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/PropertyList.h"
-#include "tests/CommonLib/ScratchDirectory.h"
+#include "tests/support/ScratchDirectory.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ValueBuilders.h"
 

@@ -4,7 +4,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include "tests/CommonLib/ScratchDirectory.h"
+#include "tests/support/ScratchDirectory.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ValueBuilders.h"
 
