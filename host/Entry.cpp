@@ -169,27 +169,8 @@ int runRequestCycle(const char* toolName, MutableDictionaryRef& context,
                     int& lockFileFD) {
   std::optional<std::string> input = readStandardInput();
   close(STDIN_FILENO);
-  DictionaryRef request;
-  std::string output;
-  if (parse_xml_request(input ? &*input : nullptr, &request, &output)) {
-    ValueRef clientContext = request->objectForKey("clientContext");
-    StringRef command = string_for_key(request, "command");
-    DictionaryRef response;
-    if (command && command->str() == "batchRequest" &&
-        std::strcmp(toolName, kBatchToolName) == 0) {
-      response = runBatch(request, context, lockFileFD);
-    } else if (command) {
-      response = replyGuarded(
-          [&] { return kestrel_dispatch(request, context, lockFileFD); });
-    }
-    response = dictionary_with_added_key(response, command, "command");
-    response =
-        dictionary_with_added_key(response, clientContext, "clientContext");
-    (void)build_xml_response(response, &output);
-  }
-  if (!(input && input->empty()) && !output.empty()) {
-    writeStandardOutput(output);
-  }
+  std::string output = answer_request(input, toolName, context, lockFileFD);
+  if (!output.empty()) writeStandardOutput(output);
   signal(SIGALRM, SIG_IGN);
   releaseContext(context, lockFileFD);
   close(STDOUT_FILENO);
@@ -237,6 +218,32 @@ int runForm(int argc, char** argv, const char* toolName,
 }
 
 }  // namespace
+
+std::string answer_request(const std::optional<std::string>& input,
+                           const char* toolName, MutableDictionaryRef& context,
+                           int& lockFileFD) {
+  DictionaryRef request;
+  std::string output;
+  if (parse_xml_request(input ? &*input : nullptr, &request, &output)) {
+    ValueRef clientContext = request->objectForKey("clientContext");
+    StringRef command = string_for_key(request, "command");
+    DictionaryRef response;
+    if (command && command->str() == "batchRequest" &&
+        std::strcmp(toolName, kBatchToolName) == 0) {
+      response = runBatch(request, context, lockFileFD);
+    } else if (command) {
+      response = replyGuarded(
+          [&] { return kestrel_dispatch(request, context, lockFileFD); });
+    }
+    response = dictionary_with_added_key(response, command, "command");
+    response =
+        dictionary_with_added_key(response, clientContext, "clientContext");
+    (void)build_xml_response(response, &output);
+  }
+  // An empty request is answered with nothing at all.
+  if (input && input->empty()) output.clear();
+  return output;
+}
 
 int steward_main(int argc, char** argv) {
   const char* toolName = argc > 0 && argv[0] ? argv[0] : "";

@@ -3,6 +3,9 @@
 // diagnostic verbs and the tool's own argument test.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "platform/PropertyValue.h"
 
 namespace steward {
@@ -14,6 +17,14 @@ extern const char* volatile current_bundle_label;
 // The whole run: start-up, one form (relay, verb, argument test or request
 // cycle), common end. Returns the exit status.
 int steward_main(int argc, char** argv);
+
+// The request cycle between reading standard input and writing standard
+// output: the reply bytes for `input` (none: it could not be read), empty
+// when nothing is to be written. The command runs with the context and lock
+// given; a batch request saves and releases them first.
+std::string answer_request(const std::optional<std::string>& input,
+                           const char* toolName, MutableDictionaryRef& context,
+                           int& lockFileFD);
 
 // Writes the message made of `format` ("%s:%u: failed assertion `%s'\n":
 // file, line, expression) to standard error and aborts.

@@ -2,16 +2,16 @@
 # Runs one fuzzer for longer than the test run does, from its seed corpus and
 # dictionary, and keeps what it finds:
 #
-#   tools/fuzz.sh TARGET MINUTES    TARGET: xml, binary, text or messageport
+#   tools/fuzz.sh TARGET MINUTES    TARGET: xml, binary, text, messageport or request
 #
 # New inputs go to build-fuzz/corpus/TARGET_fuzz (later runs, tools/run-tests.sh
 # included, start from them too); crashes and failed checks are written to
 # build-fuzz/findings/TARGET_fuzz/ as crash-*, leak-*, timeout-* or oom-* files.
-# Rerun one with: build-fuzz/bin/TARGET_fuzz FILE
+# Rerun one with: tests/fuzz/sandboxed.sh build-fuzz/bin/TARGET_fuzz FILE
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ $# -ne 2 ] || [ ! -f "tests/fuzz/${1%_fuzz}_fuzz.cpp" ]; then
-  echo "usage: tools/fuzz.sh xml|binary|text|messageport MINUTES" >&2
+  echo "usage: tools/fuzz.sh xml|binary|text|messageport|request MINUTES" >&2
   exit 2
 fi
 target=${1%_fuzz}_fuzz
@@ -26,7 +26,7 @@ log=build-fuzz/$target.log
 mkdir -p "$corpus" "$findings"
 echo "fuzzing with $target for $2 min; log in $log"
 status=0
-"build-fuzz/bin/$target" -max_total_time=$(($2 * 60)) -rss_limit_mb=2048 -timeout=10 \
+tests/fuzz/sandboxed.sh "build-fuzz/bin/$target" -max_total_time=$(($2 * 60)) -rss_limit_mb=2048 -timeout=10 \
   -dict="tests/fuzz/$target.dict" -artifact_prefix="$findings/" -print_final_stats=1 \
   "$corpus" "tests/fuzz/corpus/$target" >"$log" 2>&1 || status=$?
 grep -E '^#[0-9]+.*(DONE|cov:)' "$log" | tail -n 1

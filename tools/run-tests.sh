@@ -16,14 +16,15 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=
   -DSTEWARD_FUZZ=ON -DSTEWARD_BENCH=OFF "$werror" >/dev/null
 ninja -C build-fuzz -j"$jobs"
 # Each fuzzer gets its share of FUZZ_SECONDS, starting from its seeds and
-# from what earlier runs found (build-fuzz/corpus, the only one written).
+# from what earlier runs found (build-fuzz/corpus, the only one written),
+# on a private root: the request path's commands must not reach the machine.
 fuzzers=$(ls build-fuzz/bin/*_fuzz)
 share=$(( ${FUZZ_SECONDS:-150} / $(echo "$fuzzers" | wc -w) ))
 for fuzzer in $fuzzers; do
   name=$(basename "$fuzzer")
   echo "fuzzing with $name for $share s"
   mkdir -p "build-fuzz/corpus/$name" "build-fuzz/findings/$name"
-  "$fuzzer" -max_total_time="$share" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
+  tests/fuzz/sandboxed.sh "$fuzzer" -max_total_time="$share" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
     -dict="tests/fuzz/$name.dict" -artifact_prefix="build-fuzz/findings/$name/" \
     "build-fuzz/corpus/$name" "tests/fuzz/corpus/$name" 2>"build-fuzz/$name.log" ||
     { tail -n 40 "build-fuzz/$name.log"; exit 1; }

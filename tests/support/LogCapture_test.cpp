@@ -16,12 +16,5 @@ TEST(LogCapture, ReadsWhatSyslogSends) {
   EXPECT_EQ(lines[0].text, "[42] hello there\n");
 }
 
-TEST(LogCapture, ParsesTagsWithPid) {
-  LogLine line = parseSyslogDatagram("<11>Dec  6 08:09:29 tool[77]: a: b");
-  EXPECT_EQ(line.priority, 11);
-  EXPECT_EQ(line.tag, "tool[77]");
-  EXPECT_EQ(line.text, "a: b");
-}
-
 }  // namespace
 }  // namespace steward
