@@ -46,16 +46,6 @@ bool resolveLinks(std::string path, std::string* target) {
   return false;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 // A new file beside `target`, created with `mode` (the mask applies).
 int createTemporary(const std::string& target, mode_t mode, std::string* name) {
   static std::atomic<unsigned> counter{0};
@@ -115,6 +105,16 @@ bool AtomicFile::commit(std::string* error) {
   }
   if (!syncDirectory(directoryOf(target))) {
     return fail(error, "cannot sync the directory of " + target);
+  }
+  return true;
+}
+
+bool writeAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
 }

@@ -37,6 +37,10 @@ class AtomicFile {
   std::string fContents;
 };
 
+// Writes all of `bytes` to `fd`, through short writes and interruptions;
+// false on an error. Also for files written in place.
+[[nodiscard]] bool writeAll(int fd, std::string_view bytes);
+
 // The file at `path` replaced by `contents` in one commit.
 [[nodiscard]] bool writeFileAtomically(const std::string& path,
                                        std::string_view contents,
