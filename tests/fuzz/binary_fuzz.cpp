@@ -1,6 +1,6 @@
 // Arbitrary bytes as a binary property list: reading never crashes, and
-// whatever reads writes back, reads again to an equal tree and writes again
-// to the same bytes.
+// whatever reads stays within the read bound, writes back, reads again to
+// an equal tree and writes again to the same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/BinaryPropertyList.h"
+#include "platform/PropertyList.h"
 
 using namespace steward;
 
@@ -19,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     std::string error, written, again;
     ValueRef tree = readBinaryPropertyList(bytes, m, &error);
     if (!tree) continue;
+    if (!fitsReadBound(tree, size)) std::abort();
     if (!writeBinaryPropertyList(tree, &written, &error)) std::abort();
     ValueRef back =
         readBinaryPropertyList(written, Mutability::kImmutable, &error);

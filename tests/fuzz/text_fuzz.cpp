@@ -1,5 +1,6 @@
 // Arbitrary bytes as the old text form or a strings file: reading never
-// crashes, and whatever reads survives a binary round trip unchanged.
+// crashes, and whatever reads stays within the read bound and survives a
+// binary round trip unchanged.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <string_view>
 
 #include "platform/BinaryPropertyList.h"
+#include "platform/PropertyList.h"
 #include "platform/TextPropertyList.h"
 
 using namespace steward;
@@ -18,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   ValueRef tree =
       readOpenStepPropertyList(text, Mutability::kImmutable, &error);
   if (!tree) return 0;
+  if (!fitsReadBound(tree, size)) std::abort();
   if (!writeBinaryPropertyList(tree, &written, &error)) std::abort();
   ValueRef back =
       readBinaryPropertyList(written, Mutability::kImmutable, &error);

@@ -1,12 +1,13 @@
 // Any bytes into the XML reader, whole and streamed in two pieces: both give
-// the same answer, and whatever reads writes back and reads again as an
-// equal tree.
+// the same answer, and whatever reads stays within the read bound, writes
+// back and reads again as an equal tree, in XML and in the binary form.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "platform/BinaryPropertyList.h"
 #include "platform/XmlPropertyList.h"
 
 using namespace steward;
@@ -31,10 +32,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(!value == !streamed, "whole: " + error + "; in pieces: " + streamError);
   if (!value) return 0;
   check(isEqual(value, streamed), "streaming changed the tree");
+  check(fitsReadBound(value, size), "the tree outgrows its input");
 
   std::string text;
   check(writeXMLPropertyList(value, &text, &error), "read but not written: " + error);
   ValueRef again = readXMLPropertyList(text, Mutability::kMutableContainersAndLeaves, &error);
   check(again && isEqual(value, again), "round trip differs: " + error + "\n" + text);
+  std::string binary;
+  check(writeBinaryPropertyList(value, &binary, &error), "no binary form: " + error);
+  again = readBinaryPropertyList(binary, Mutability::kImmutable, &error);
+  check(again && isEqual(value, again), "binary round trip differs: " + error + "\n" + text);
   return 0;
 }
