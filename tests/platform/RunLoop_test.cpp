@@ -76,5 +76,19 @@ TEST(RunLoop, RunUntilDateReturnsAtTheDate) {
   EXPECT_GT(busy.calls, 1);
 }
 
+// A watch for writability is called while the socket has room and the
+// reading side is quiet; switched back, it waits for input again.
+TEST(RunLoop, WritableWatchesWaitForRoom) {
+  RunLoop loop;
+  WatchedPair pair(nullptr, /*reads=*/false);
+  loop.addSource(pair.source, kRunLoopDefaultMode);
+  pair.watch->setCondition(SocketWatch::Condition::kWritable);
+  EXPECT_EQ(pass(loop), RunLoop::RunResult::kTimedOut);
+  EXPECT_EQ(pair.calls, 1);
+  pair.watch->setCondition(SocketWatch::Condition::kReadable);
+  pass(loop);
+  EXPECT_EQ(pair.calls, 1);
+}
+
 }  // namespace
 }  // namespace steward
