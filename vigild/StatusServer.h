@@ -43,7 +43,8 @@ class StatusServer {
   // Binds the socket (replacing a stale one) and listens on this thread's
   // run loop. False, with the reason in *error, when it cannot.
   [[nodiscard]] bool start(std::string* error);
-  // Serves until *stop becomes nonzero (checked at least every tick).
+  // Serves until *stop becomes nonzero (checked at least every tick), on
+  // the thread that started it.
   void serveUntil(const volatile std::sig_atomic_t* stop,
                   std::chrono::milliseconds tick = std::chrono::milliseconds(200));
   std::size_t clientCount() const { return clients_.size(); }

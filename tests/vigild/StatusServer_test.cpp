@@ -40,14 +40,12 @@ TEST(StatusServer, ServesEveryoneWhateverSomeClientsDo) {
   StatusServerLimits limits;
   limits.clientDeadline = std::chrono::milliseconds(500);
   StatusServer server([&] { return payload; }, scratch.path("vigildPort"), limits);
-  std::string error;
-  std::thread serving([&] {
+  std::string error, path = scratch.path("vigildPort");
+  std::thread serving([&] {  // the server belongs to the loop of the thread that starts it
     ASSERT_TRUE(server.start(&error)) << error;
     server.serveUntil(&stop, std::chrono::milliseconds(20));
   });
-  while (access(scratch.path("vigildPort").c_str(), F_OK) != 0) usleep(1000);
-
-  std::string path = scratch.path("vigildPort");
+  while (access(path.c_str(), F_OK) != 0) usleep(1000);
   int silent = rawClient(path, "");
   int stalled = rawClient(path, MessagePort::frame(0, ""));  // never reads its reply
   int announcedHuge = rawClient(path, std::string("\0\0\0\0\xff\xff\xff\xff", 8));
@@ -56,10 +54,9 @@ TEST(StatusServer, ServesEveryoneWhateverSomeClientsDo) {
   EXPECT_TRUE(closedByServer(announcedHuge));
   EXPECT_TRUE(closedByServer(unknownID));
 
-  std::vector<std::unique_ptr<MessagePort>> ports;
-  for (int i = 0; i < 50; ++i) ports.push_back(MessagePort::createRemote("vigildPort", scratch.path() + "/"));
+  std::vector<std::unique_ptr<MessagePort>> ports(50);  // connected all at once
+  for (auto& port : ports) port = MessagePort::createRemote("vigildPort", scratch.path() + "/");
   for (auto& port : ports) {
-    ASSERT_NE(port, nullptr);
     std::string reply;
     EXPECT_EQ(port->sendRequest(0, {}, 5, 5, &reply), MessagePort::kSuccess);
     EXPECT_EQ(reply, payload);
