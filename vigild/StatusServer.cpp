@@ -46,8 +46,17 @@ bool StatusServer::start(std::string* error) {
     return false;
   }
   std::memcpy(address.sun_path, socketPath_.data(), socketPath_.size());
+  // A socket somebody still listens on stays theirs; a stale one is replaced.
+  int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  bool served = probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&address),
+                                       sizeof address) == 0;
+  if (probe >= 0) close(probe);
+  if (served) {
+    *error = socketPath_ + " is already served by another process";
+    return false;
+  }
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  unlink(socketPath_.c_str());  // left by an earlier run
+  unlink(socketPath_.c_str());
   if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(fd, 128) != 0) {
     *error = "cannot serve " + socketPath_ + ": " + std::strerror(errno);

@@ -40,8 +40,9 @@ class StatusServer {
   StatusServer(const StatusServer&) = delete;
   StatusServer& operator=(const StatusServer&) = delete;
 
-  // Binds the socket (replacing a stale one) and listens on this thread's
-  // run loop. False, with the reason in *error, when it cannot.
+  // Binds the socket (replacing a stale one, never one that another
+  // process serves) and listens on this thread's run loop. False, with the
+  // reason in *error, when it cannot.
   [[nodiscard]] bool start(std::string* error);
   // Serves until *stop becomes nonzero (checked at least every tick), on
   // the thread that started it.

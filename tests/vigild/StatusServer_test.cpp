@@ -32,7 +32,8 @@ bool closedByServer(int fd) {
 
 // Silent, stalled, oversized, unknown and vanished clients never keep the
 // others from their answers, and a big reply reaches a reader in full
-// while another client leaves its copy unread.
+// while another client leaves its copy unread. A second server leaves the
+// live socket alone.
 TEST(StatusServer, ServesEveryoneWhateverSomeClientsDo) {
   ScratchDirectory scratch;
   const std::string payload(1 << 20, 'x');
@@ -61,6 +62,11 @@ TEST(StatusServer, ServesEveryoneWhateverSomeClientsDo) {
     EXPECT_EQ(port->sendRequest(0, {}, 5, 5, &reply), MessagePort::kSuccess);
     EXPECT_EQ(reply, payload);
   }
+  {
+    StatusServer second([] { return ""; }, path);
+    EXPECT_FALSE(second.start(&error));
+  }
+  EXPECT_EQ(access(path.c_str(), F_OK), 0);  // still the first one's
   EXPECT_TRUE(closedByServer(silent));  // its deadline passed meanwhile or now
   EXPECT_FALSE(closedByServer(stalled));  // the reply's first bytes
   for (int fd : {silent, stalled, announcedHuge, unknownID}) close(fd);
