@@ -2,9 +2,10 @@
 //
 // A SocketWatch wraps a descriptor that somebody else owns and calls back
 // when it is readable (or at end of file, or on error, so that the owner
-// gets to read the condition), or, when told so, when it is writable. It never closes the descriptor: invalidating
-// a watch only stops the callbacks. A RunLoopSource made from a watch is
-// what a loop holds; a source serves only while both are valid.
+// gets to read the condition), or, when told so, when it is writable. It
+// never closes the descriptor: invalidating a watch only stops the
+// callbacks. A RunLoopSource made from a watch is what a loop holds; a
+// source serves only while both are valid.
 //
 // Modes: a loop runs in one mode at a time and serves the sources added in
 // that mode. Sources added in kRunLoopCommonModes serve in every mode marked

@@ -3,8 +3,9 @@
 // /run, /private/var/stewardd and device registry; fakes for shutdown, nvram
 // and machreport that append their program and arguments, one a line, to
 // /steward/record/calls; the test bundles, fake_vigild, the real vigild, and
-// /dev/log a socket of the test. On request the host's /sys is seen, with
-// /sys/class/hwmon and /sys/class/power_supply the sandbox's own. The host is read-only; no capabilities or network.
+// /dev/log a socket of the test. The host is read-only; no capabilities or
+// network. On request the host's /sys is seen, with /sys/class/hwmon and
+// /sys/class/power_supply the sandbox's own.
 #pragma once
 
 #include <sys/types.h>
