@@ -85,7 +85,9 @@ bool RunLoop::pass(std::string_view mode, RunLoopClock::time_point deadline) {
     if (!isActive(e, mode) || std::find(polled.begin(), polled.end(), e.source) != polled.end())
       continue;
     polled.push_back(e.source);
-    fds.push_back({e.source->watch()->descriptor(), POLLIN, 0});
+    const SocketWatch& watch = *e.source->watch();
+    bool writes = watch.condition() == SocketWatch::Condition::kWritable;
+    fds.push_back({watch.descriptor(), static_cast<short>(writes ? POLLOUT : POLLIN), 0});
   }
   timespec wait = timeLeft(deadline);
   if (ppoll(fds.data(), fds.size(), &wait, nullptr) <= 0) return false;  // time-out or EINTR

@@ -2,9 +2,10 @@
 //
 // A SocketWatch wraps a descriptor that somebody else owns and calls back
 // when it is readable (or at end of file, or on error, so that the owner
-// gets to read the condition). It never closes the descriptor: invalidating
-// a watch only stops the callbacks. A RunLoopSource made from a watch is
-// what a loop holds; a source serves only while both are valid.
+// gets to read the condition), or, when told so, when it is writable. It
+// never closes the descriptor: invalidating a watch only stops the
+// callbacks. A RunLoopSource made from a watch is what a loop holds; a
+// source serves only while both are valid.
 //
 // Modes: a loop runs in one mode at a time and serves the sources added in
 // that mode. Sources added in kRunLoopCommonModes serve in every mode marked
@@ -45,15 +46,22 @@ class SocketWatch {
 
   int descriptor() const { return descriptor_; }
   bool isValid() const { return valid_; }
+  // What the loop waits for from the next pass on: readable (the default)
+  // or writable. A writer waiting for room switches to kWritable.
+  enum class Condition { kReadable, kWritable };
+  Condition condition() const { return condition_; }
+  void setCondition(Condition condition) { condition_ = condition; }
   // Stops the callbacks for good. The descriptor stays open.
   void invalidate();
-  // Called by the loop; does nothing once invalidated.
+  // Called by the loop when the condition holds; does nothing once
+  // invalidated.
   void handleReadable();
 
  private:
   int descriptor_;
   Callback callback_;
   bool valid_ = true;
+  Condition condition_ = Condition::kReadable;
 };
 
 class RunLoopSource {

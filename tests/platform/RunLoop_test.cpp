@@ -76,5 +76,18 @@ TEST(RunLoop, RunUntilDateReturnsAtTheDate) {
   EXPECT_GT(busy.calls, 1);
 }
 
+// A watch for writability is called while the socket has room and the
+// reading side is quiet; switched back, it waits for input again.
+TEST(RunLoop, WritableWatchesWaitForRoom) {
+  RunLoop loop;
+  WatchedPair pair(nullptr, /*reads=*/false);
+  loop.addSource(pair.source, kRunLoopDefaultMode);
+  for (auto condition : {SocketWatch::Condition::kWritable, SocketWatch::Condition::kReadable}) {
+    pair.watch->setCondition(condition);
+    pass(loop);
+  }
+  EXPECT_EQ(pair.calls, 1);
+}
+
 }  // namespace
 }  // namespace steward

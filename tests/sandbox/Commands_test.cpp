@@ -124,6 +124,48 @@ TEST_F(CommandsTest, StatusMergesTheDaemonsReplyWithTheSettingsFile) {
   EXPECT_EQ(sandbox_.readFile("/steward/record/monitor"), requests);
 }
 
+// The real daemon on a fake hwmon tree, read by libsensors: what the chips
+// say reaches the reply, merged with the settings as before, and SIGTERM
+// ends the daemon cleanly.
+TEST_F(CommandsTest, StatusCarriesTheRealDaemonsSensorReadings) {
+  for (auto [file, text] : {std::pair{"0/name", "board"}, {"0/temp1_input", "91000"},
+                            {"0/temp1_max", "80000"}, {"0/temp1_crit", "100000"},
+                            {"0/temp1_label", "CPU"}, {"0/temp1_alarm", "1"},
+                            {"0/fan1_input", "1200"}, {"0/fan1_min", "600"},
+                            {"0/in0_input", "1200"}, {"0/in0_min", "1100"}, {"0/in0_max", "1300"},
+                            {"1/name", "plain"}, {"1/temp1_input", "30500"}})
+    sandbox_.writeFile("/sys/class/hwmon/hwmon" + std::string(file), std::string(text) + "\n");
+  sandbox_.writeFile("/etc/vigild.conf", xmlOf(dictionaryOf(
+      {{"Email", reply("Localizable", makeString("x"))}})));
+  RunOptions options{.input = request("status"),
+                     .shell = "vigild & while [ ! -S /run/vigildPort ]; do sleep 0.01; done; "
+                              "steward_kestrel; kill -TERM $!; wait $!; echo $? >/run/exit",
+                     .fakeHardware = true};
+  RunResult result = sandbox_.run(options);
+  auto status = as<Dictionary>(parsed(result.output));
+  ASSERT_NE(status, nullptr) << result.output;
+  auto sensor = [](const char* chip, const char* kind, const char* label, double value,
+                   const char* unit, std::vector<std::pair<const char*, double>> limits,
+                   bool alarm) {
+    auto entry = dictionaryOf({{"chip", makeString(chip)}, {"kind", makeString(kind)},
+                               {"label", makeString(label)}, {"value", makeReal(value)},
+                               {"unit", makeString(unit)}, {"alarm", makeBoolean(alarm)}});
+    for (auto [key, limit] : limits) entry->setObject(makeReal(limit), key);
+    return entry;
+  };
+  auto sensors = arrayOf(
+      {sensor("board-virtual-0", "voltage", "in0", 1.2, "V", {{"min", 1.1}, {"max", 1.3}}, false),
+       sensor("board-virtual-0", "fan", "fan1", 1200, "RPM", {{"min", 600}}, false),
+       sensor("board-virtual-0", "temperature", "CPU", 91, "°C", {{"max", 80}, {"crit", 100}},
+              true),
+       sensor("plain-virtual-0", "temperature", "temp1", 30.5, "°C", {}, false)});
+  EXPECT_TRUE(isEqual(status->objectForKey("Sensors"), sensors)) << result.output;
+  EXPECT_EQ(textOf(status->objectForKey("Health")), "warning");  // above max, not crit
+  EXPECT_TRUE(isEqual(status->objectForKey("Email"), makeMutableDictionary()));
+  EXPECT_EQ(sandbox_.readFile("/run/exit"), "0\n");
+  EXPECT_FALSE(fs::exists(sandbox_.hostPath("/run/vigildPort")));
+}
+
 // One row per caller and request: the reply, and the calls of the system
 // programs it makes; the firmware and the settings file stay as they are.
 TEST_F(CommandsTest, OnlyAdminsChangeTheMachineAndArgumentsReachItWhole) {

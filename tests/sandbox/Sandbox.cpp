@@ -30,6 +30,8 @@ constexpr const char* kPrivateDirectories[] = {
     "/etc", "/tmp", "/run", "/private", "/usr/sbin", "/steward/record",
     "/var/lib/stewardd/registry"};
 
+constexpr const char* kFakeClasses[] = {"hwmon", "power_supply"};
+
 constexpr const char* kRecordingFake =
     "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" >> /steward/record/calls\n";
 
@@ -157,8 +159,10 @@ std::vector<std::string> Sandbox::bwrapArguments(const RunOptions& options) cons
               {"--bind", root_ + "/steward/log.sock", "/dev/log",
                "--ro-bind", STEWARD_TEST_BUNDLES, "/steward/bundles",
                "--ro-bind", STEWARD_FAKE_VIGILD_PATH, "/steward/bin/fake_vigild",
+               "--ro-bind", STEWARD_VIGILD_PATH, "/steward/bin/vigild",
                "--ro-bind", STEWARD_KESTREL_PATH, toolPath, "--chdir", "/",
                "--setenv", "PATH", "/steward/bin:/usr/bin:/bin"});
+  if (options.fakeHardware) addFakeHardware(&args);
   for (const auto& [name, value] : options.environment) {
     args.insert(args.end(), {"--setenv", name, value});
   }
@@ -170,6 +174,25 @@ std::vector<std::string> Sandbox::bwrapArguments(const RunOptions& options) cons
     args.insert(args.end(), options.arguments.begin(), options.arguments.end());
   }
   return args;
+}
+
+// libsensors wants the real sysfs, so the host's stays and only the fake
+// classes are swapped in, the other classes put back beside them.
+void Sandbox::addFakeHardware(std::vector<std::string>* args) const {
+  args->insert(args->end(), {"--ro-bind", "/sys", "/sys", "--tmpfs", "/sys/class"});
+  for (const auto& entry : fs::directory_iterator("/sys/class")) {
+    std::string name = entry.path().filename(), path = entry.path();
+    if (name == kFakeClasses[0] || name == kFakeClasses[1]) continue;
+    if (entry.is_symlink()) {
+      args->insert(args->end(), {"--symlink", fs::read_symlink(path).string(), path});
+    } else {
+      args->insert(args->end(), {"--ro-bind", path, path});
+    }
+  }
+  for (std::string name : kFakeClasses) {
+    fs::create_directories(hostPath("/sys/class/" + name));
+    args->insert(args->end(), {"--bind", hostPath("/sys/class/" + name), "/sys/class/" + name});
+  }
 }
 
 std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {

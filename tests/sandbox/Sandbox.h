@@ -2,8 +2,10 @@
 // (alice in "admin", bob with it as primary group, carol not in it), /tmp,
 // /run, /private/var/stewardd and device registry; fakes for shutdown, nvram
 // and machreport that append their program and arguments, one a line, to
-// /steward/record/calls; the test bundles, fake_vigild, and /dev/log a socket
-// of the test. The host is read-only; no capabilities or network.
+// /steward/record/calls; the test bundles, fake_vigild, the real vigild, and
+// /dev/log a socket of the test. The host is read-only; no capabilities or
+// network. On request the host's /sys is seen, with /sys/class/hwmon and
+// /sys/class/power_supply the sandbox's own.
 #pragma once
 
 #include <sys/types.h>
@@ -25,6 +27,7 @@ struct RunOptions {
   std::string input = {};
   std::map<std::string, std::string> environment = {};  // besides PATH
   std::string shell = {};  // when set, this runs through /bin/sh instead
+  bool fakeHardware = false;  // /sys/class/{hwmon,power_supply} from hostPath()
 };
 
 // Standard error goes to the test's own.
@@ -80,6 +83,7 @@ class Sandbox {
 
  private:
   std::vector<std::string> bwrapArguments(const RunOptions& options) const;
+  void addFakeHardware(std::vector<std::string>* args) const;
 
   std::string root_;
   std::unique_ptr<LogCapture> log_;

@@ -1,0 +1,29 @@
+// The status document vigild serves: sensors, power supplies, the time of
+// the reading and an overall health word. The keys are listed in README.md.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/PropertyValue.h"
+#include "vigild/SensorSource.h"
+
+namespace steward::vigild {
+
+inline constexpr const char* kPowerSupplyDirectory = "/sys/class/power_supply";
+
+// "critical" when a sensor raised a critical alarm or reached its critical
+// limit; else "warning" when any alarm or fault is raised or a value lies
+// outside its min/max; else "ok".
+std::string healthOf(const std::vector<SensorReading>& readings);
+
+// One dictionary per entry of `directory` (name, type, online, status,
+// capacity: each only where the supply has that file), sorted by name.
+// Empty when the directory is missing.
+MutableArrayRef readPowerSupplies(const std::string& directory);
+
+// The whole document, read now, dated `unixTime`.
+MutableDictionaryRef buildStatus(SensorSource& sensors, const std::string& powerSupplyDirectory,
+                                 double unixTime);
+
+}  // namespace steward::vigild

@@ -1,0 +1,88 @@
+// vigild: the hardware-monitor daemon. It serves the machine's status on the
+// "vigildPort" message port until SIGTERM; with --once it prints one status
+// document to standard output and exits.
+#include <signal.h>
+#include <syslog.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/XmlPropertyList.h"
+#include "vigild/LibSensorsSource.h"
+#include "vigild/Status.h"
+#include "vigild/StatusServer.h"
+
+namespace {
+
+using namespace steward;
+using namespace steward::vigild;
+
+// A status read this recently is served again: many clients at once cost
+// one reading of the chips.
+constexpr auto kStatusLifetime = std::chrono::seconds(1);
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void requestStop(int) { stopRequested = 1; }
+
+double unixNow() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string statusDocument(SensorSource& sensors) {
+  std::string xml, error;
+  if (!writeXMLPropertyList(buildStatus(sensors, kPowerSupplyDirectory, unixNow()), &xml,
+                            &error)) {
+    syslog(LOG_ERR, "cannot write the status: %s", error.c_str());
+    return {};
+  }
+  return xml;
+}
+
+int serve(SensorSource& sensors) {
+  std::string cached;
+  auto cachedAt = RunLoopClock::time_point::min();
+  StatusServer server([&] {
+    auto now = RunLoopClock::now();
+    if (cached.empty() || now - cachedAt >= kStatusLifetime) {
+      cached = statusDocument(sensors);
+      cachedAt = now;
+    }
+    return cached;
+  });
+  std::string error;
+  if (!server.start(&error)) {
+    syslog(LOG_ERR, "%s", error.c_str());
+    return 1;
+  }
+  struct sigaction action = {};
+  action.sa_handler = requestStop;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  syslog(LOG_INFO, "serving %s", StatusServer::kDefaultSocketPath);
+  server.serveUntil(&stopRequested);
+  syslog(LOG_INFO, "stopping");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool once = argc == 2 && std::strcmp(argv[1], "--once") == 0;
+  if (argc > 1 && !once) {
+    std::fprintf(stderr, "usage: vigild [--once]\n");
+    return 2;
+  }
+  openlog("vigild", LOG_PID | (once ? LOG_PERROR : 0), LOG_DAEMON);
+  std::string error;
+  LibSensorsSource sensors(&error);
+  if (!error.empty()) syslog(LOG_WARNING, "no sensors: %s", error.c_str());
+  if (!once) return serve(sensors);
+  std::string document = statusDocument(sensors);
+  std::fwrite(document.data(), 1, document.size(), stdout);
+  return document.empty() || std::fflush(stdout) != 0 ? 1 : 0;
+}
