@@ -1,6 +1,7 @@
 // Request bytes through the request path as the entry runs it, for an
 // administrator: context loaded and locked, command run, reply made, context
-// saved. A non-empty request always gets a reply dictionary, and the saved
+// saved. A non-empty request gets a reply dictionary unless an exception
+// leaves the request cycle (the entry's outer guard takes it), and the saved
 // context reads back without the caller. The commands change the machine, so
 // this runs only on the private root of tests/fuzz/sandboxed.sh.
 #include <cstdint>
@@ -36,9 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int lockFileFD = -1;
   MutableDictionaryRef context = get_and_lock_context("steward_info", &lockFileFD);
   if (!add_user_to_context(context)) std::abort();
-  std::string output = answer_request(input, "steward_info", context, lockFileFD);
-  std::string error;
-  if (size > 0 && !as<Dictionary>(readXMLPropertyList(output, Mutability::kImmutable, &error)))
+  std::string output, error;
+  bool thrown = false;  // as by a malformed batch: the entry logs it and answers nothing
+  try {
+    output = answer_request(input, "steward_info", context, lockFileFD);
+  } catch (...) {
+    thrown = true;
+  }
+  if (size > 0 && !thrown &&
+      !as<Dictionary>(readXMLPropertyList(output, Mutability::kImmutable, &error)))
     std::abort();
   remove_user_from_context(context);
   set_and_unlock_context(&lockFileFD, &context);
