@@ -39,13 +39,16 @@ std::string printable(std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
     std::size_t length = sequenceLength(static_cast<unsigned char>(bytes[i]));
     std::string_view sequence = bytes.substr(i, length);
-    if (length == 0 || sequence.size() < length || !unicode::isValidUTF8(sequence) ||
-        isControl(sequence)) {
+    if (length == 0 || sequence.size() < length || !unicode::isValidUTF8(sequence)) {
       out += '?';
       ++i;
       continue;
     }
-    out.append(sequence);
+    if (isControl(sequence)) {
+      out += '?';
+    } else {
+      out.append(sequence);
+    }
     i += length;
   }
   std::size_t first = out.find_first_not_of(' ');
@@ -77,7 +80,7 @@ ValueRef toPropertyList(const std::vector<Section>& sections) {
   for (const Section& section : sections) {
     auto items = makeMutableArray();
     for (const Item& item : section.items) items->addObject(itemDictionary(section, item));
-    if (section.listKey.empty() && section.fields.empty()) {
+    if (section.listKey.empty() && !section.titleKey.empty()) {
       root->setObject(items, section.name);
       continue;
     }

@@ -26,7 +26,7 @@ struct Item {
 
 // A section holds fields, items, or both. In the property list a section
 // with a listKey is a dictionary whose listKey entry is the items' array;
-// one without is the array itself.
+// one with only a titleKey is the array itself; any other, a dictionary.
 struct Section {
   std::string name;
   std::string listKey;   // "Modules", or empty for a list of items only
