@@ -7,7 +7,8 @@ namespace steward::machreport {
 
 namespace {
 
-constexpr const char* kUsage = "usage: machreport [-detailLevel 0|1|-1] [-xml] [-root DIR]\n";
+constexpr const char* kUsage =
+    "usage: machreport [-detailLevel 0|1|-1] [-xml] [-root DIR]\n";
 
 struct Options {
   Detail detail = Detail::kUsual;
@@ -23,10 +24,14 @@ bool parseOptions(const std::vector<std::string>& arguments, Options* options) {
       options->xml = true;
     } else if (argument == "-detailLevel" && hasValue) {
       const std::string& level = arguments[++i];
-      if (level == "0") options->detail = Detail::kBasic;
-      else if (level == "1") options->detail = Detail::kUsual;
-      else if (level == "-1") options->detail = Detail::kFull;
-      else return false;
+      if (level == "0")
+        options->detail = Detail::kBasic;
+      else if (level == "1")
+        options->detail = Detail::kUsual;
+      else if (level == "-1")
+        options->detail = Detail::kFull;
+      else
+        return false;
     } else if (argument == "-root" && hasValue && !arguments[i + 1].empty()) {
       options->root = arguments[++i];
     } else {
@@ -38,13 +43,15 @@ bool parseOptions(const std::vector<std::string>& arguments, Options* options) {
 
 }  // namespace
 
-int runMachreport(const std::vector<std::string>& arguments, std::string* out, std::string* err) {
+int runMachreport(const std::vector<std::string>& arguments, std::string* out,
+                  std::string* err) {
   Options options;
   if (!parseOptions(arguments, &options)) {
     *err = kUsage;
     return kExitUsage;
   }
-  std::vector<Section> sections = collectProfile(FileTree(options.root), options.detail);
+  std::vector<Section> sections =
+      collectProfile(FileTree(options.root), options.detail);
   if (!options.xml) {
     *out = formatText(sections);
     return 0;

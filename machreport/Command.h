@@ -13,6 +13,7 @@ constexpr int kExitUsage = 2;
 
 // Writes the profile to *out and returns 0, or a usage line to *err and
 // returns kExitUsage. Missing sources are never an error.
-int runMachreport(const std::vector<std::string>& arguments, std::string* out, std::string* err);
+int runMachreport(const std::vector<std::string>& arguments, std::string* out,
+                  std::string* err);
 
 }  // namespace steward::machreport

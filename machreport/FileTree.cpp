@@ -2,11 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
-#include <sys/stat.h>
 
 namespace steward::machreport {
 
@@ -14,7 +14,8 @@ FileTree::FileTree(std::string root) : root_(std::move(root)) {
   while (!root_.empty() && root_.back() == '/') root_.pop_back();
 }
 
-std::optional<std::string> FileTree::read(std::string_view absolute, std::size_t limit) const {
+std::optional<std::string> FileTree::read(std::string_view absolute,
+                                          std::size_t limit) const {
   // Non-blocking, so a fifo planted in a tree cannot hang the report.
   int fd = ::open(path(absolute).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
@@ -22,7 +23,8 @@ std::optional<std::string> FileTree::read(std::string_view absolute, std::size_t
   char buffer[8192];
   ssize_t n = 0;
   while (bytes.size() < limit && (n = ::read(fd, buffer, sizeof buffer)) > 0) {
-    bytes.append(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), limit - bytes.size()));
+    bytes.append(buffer, std::min<std::size_t>(static_cast<std::size_t>(n),
+                                               limit - bytes.size()));
   }
   ::close(fd);
   if (n < 0) return std::nullopt;
@@ -31,7 +33,8 @@ std::optional<std::string> FileTree::read(std::string_view absolute, std::size_t
 
 std::string FileTree::value(std::string_view absolute) const {
   std::string text = read(absolute).value_or("");
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\t')) {
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == ' ' || text.back() == '\t')) {
     text.pop_back();
   }
   return text;

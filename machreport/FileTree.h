@@ -17,10 +17,13 @@ class FileTree {
   // Whether this is the machine's own root, where live queries
   // (interface addresses) are allowed.
   bool isRealRoot() const { return root_.empty(); }
-  std::string path(std::string_view absolute) const { return root_ + std::string(absolute); }
+  std::string path(std::string_view absolute) const {
+    return root_ + std::string(absolute);
+  }
 
   // The file's bytes, at most `limit` of them; none when unreadable.
-  std::optional<std::string> read(std::string_view absolute, std::size_t limit = 1 << 16) const;
+  std::optional<std::string> read(std::string_view absolute,
+                                  std::size_t limit = 1 << 16) const;
   // The file's text without trailing white space; empty when unreadable.
   std::string value(std::string_view absolute) const;
   // Names in a directory, sorted, "." and ".." left out.

@@ -16,22 +16,30 @@ constexpr std::size_t kMinimumLength = 0x12;
 class Record {
  public:
   explicit Record(std::string_view raw)
-      : raw_(raw), length_(raw.size() < 2 ? 0 : std::min<std::size_t>(
-                                                    static_cast<unsigned char>(raw[1]), raw.size())) {}
+      : raw_(raw),
+        length_(raw.size() < 2
+                    ? 0
+                    : std::min<std::size_t>(static_cast<unsigned char>(raw[1]),
+                                            raw.size())) {}
 
   std::size_t length() const { return length_; }
-  bool has(std::size_t offset, std::size_t width) const { return offset + width <= length_; }
+  bool has(std::size_t offset, std::size_t width) const {
+    return offset + width <= length_;
+  }
   std::uint32_t number(std::size_t offset, std::size_t width) const {
     std::uint32_t value = 0;
-    for (std::size_t i = width; i-- > 0;) value = value << 8 | static_cast<unsigned char>(raw_[offset + i]);
+    for (std::size_t i = width; i-- > 0;)
+      value = value << 8 | static_cast<unsigned char>(raw_[offset + i]);
     return value;
   }
   // The string a byte at offset names (1-based; 0 is none).
   std::string string(std::size_t offset) const {
-    if (!has(offset, 1) || static_cast<unsigned char>(raw_[1]) > raw_.size()) return {};
+    if (!has(offset, 1) || static_cast<unsigned char>(raw_[1]) > raw_.size())
+      return {};
     std::size_t index = static_cast<unsigned char>(raw_[offset]);
     std::string_view rest = raw_.substr(static_cast<unsigned char>(raw_[1]));
-    for (std::size_t n = 1; index != 0 && !rest.empty() && rest[0] != '\0'; ++n) {
+    for (std::size_t n = 1; index != 0 && !rest.empty() && rest[0] != '\0';
+         ++n) {
       std::size_t end = rest.find('\0');
       std::string_view text = rest.substr(0, end);
       if (n == index) return std::string(text);
@@ -47,11 +55,14 @@ class Record {
 };
 
 std::string memoryType(std::uint32_t code) {
+  // clang-format off
   static constexpr std::array<const char*, 0x25> kNames = {
-      "", "", "", "DRAM", "EDRAM", "VRAM", "SRAM", "RAM", "ROM", "Flash", "EEPROM",
-      "FEPROM", "EPROM", "CDRAM", "3DRAM", "SDRAM", "SGRAM", "RDRAM", "DDR", "DDR2",
-      "DDR2 FB-DIMM", "", "", "", "DDR3", "FBD2", "DDR4", "LPDDR", "LPDDR2", "LPDDR3",
-      "LPDDR4", "Logical non-volatile device", "HBM", "HBM2", "DDR5", "LPDDR5", "HBM3"};
+      "", "", "", "DRAM", "EDRAM", "VRAM", "SRAM", "RAM", "ROM", "Flash",
+      "EEPROM", "FEPROM", "EPROM", "CDRAM", "3DRAM", "SDRAM", "SGRAM", "RDRAM",
+      "DDR", "DDR2", "DDR2 FB-DIMM", "", "", "", "DDR3", "FBD2", "DDR4",
+      "LPDDR", "LPDDR2", "LPDDR3", "LPDDR4", "Logical non-volatile device",
+      "HBM", "HBM2", "DDR5", "LPDDR5", "HBM3"};
+  // clang-format on
   return code < kNames.size() ? kNames[code] : "";
 }
 
@@ -60,16 +71,20 @@ std::uint64_t sizeBytes(const Record& record) {
   std::uint32_t size = record.number(0x0C, 2);
   if (size == 0xFFFF) return 0;
   if (size == 0x7FFF) {  // larger than 32 GiB: the extended size, in MiB
-    return record.has(0x1C, 4) ? std::uint64_t{record.number(0x1C, 4) & 0x7FFFFFFF} << 20 : 0;
+    return record.has(0x1C, 4)
+               ? std::uint64_t{record.number(0x1C, 4) & 0x7FFFFFFF} << 20
+               : 0;
   }
-  return size & 0x8000 ? std::uint64_t{size & 0x7FFF} << 10 : std::uint64_t{size} << 20;
+  return size & 0x8000 ? std::uint64_t{size & 0x7FFF} << 10
+                       : std::uint64_t{size} << 20;
 }
 
 }  // namespace
 
 std::optional<MemoryDevice> parseMemoryDevice(std::string_view raw) {
   Record record(raw);
-  if (record.length() < kMinimumLength || static_cast<unsigned char>(raw[0]) != kMemoryDeviceType) {
+  if (record.length() < kMinimumLength ||
+      static_cast<unsigned char>(raw[0]) != kMemoryDeviceType) {
     return std::nullopt;
   }
   MemoryDevice device;
@@ -78,7 +93,8 @@ std::optional<MemoryDevice> parseMemoryDevice(std::string_view raw) {
   device.type = memoryType(record.number(0x12, record.has(0x12, 1) ? 1 : 0));
   if (record.has(0x15, 2)) {
     device.speedMTs = record.number(0x15, 2);
-    if (device.speedMTs == 0xFFFF) device.speedMTs = record.has(0x54, 4) ? record.number(0x54, 4) : 0;
+    if (device.speedMTs == 0xFFFF)
+      device.speedMTs = record.has(0x54, 4) ? record.number(0x54, 4) : 0;
   }
   device.locator = record.string(0x10);
   device.bankLocator = record.string(0x11);

@@ -26,8 +26,10 @@ bool isControl(std::string_view sequence) {
 
 MutableDictionaryRef itemDictionary(const Section& section, const Item& item) {
   auto dictionary = makeMutableDictionary();
-  if (!item.title.empty()) dictionary->setObject(makeString(item.title), section.titleKey);
-  for (const Field& field : item.fields) dictionary->setObject(makeString(field.value), field.key);
+  if (!item.title.empty())
+    dictionary->setObject(makeString(item.title), section.titleKey);
+  for (const Field& field : item.fields)
+    dictionary->setObject(makeString(field.value), field.key);
   return dictionary;
 }
 
@@ -39,7 +41,8 @@ std::string printable(std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
     std::size_t length = sequenceLength(static_cast<unsigned char>(bytes[i]));
     std::string_view sequence = bytes.substr(i, length);
-    if (length == 0 || sequence.size() < length || !unicode::isValidUTF8(sequence)) {
+    if (length == 0 || sequence.size() < length ||
+        !unicode::isValidUTF8(sequence)) {
       out += '?';
       ++i;
       continue;
@@ -56,7 +59,8 @@ std::string printable(std::string_view bytes) {
   return out.substr(first, out.find_last_not_of(' ') - first + 1);
 }
 
-void Section::add(std::vector<Field>* to, std::string key, std::string_view value) {
+void Section::add(std::vector<Field>* to, std::string key,
+                  std::string_view value) {
   std::string text = printable(value);
   if (!text.empty()) to->push_back({std::move(key), std::move(text)});
 }
@@ -66,10 +70,12 @@ std::string formatText(const std::vector<Section>& sections) {
   for (const Section& section : sections) {
     if (!out.empty()) out += '\n';
     out += section.name + ":\n";
-    for (const Field& field : section.fields) out += "  " + field.key + ": " + field.value + '\n';
+    for (const Field& field : section.fields)
+      out += "  " + field.key + ": " + field.value + '\n';
     for (const Item& item : section.items) {
       out += "  " + item.title + ":\n";
-      for (const Field& field : item.fields) out += "    " + field.key + ": " + field.value + '\n';
+      for (const Field& field : item.fields)
+        out += "    " + field.key + ": " + field.value + '\n';
     }
   }
   return out;
@@ -79,14 +85,17 @@ ValueRef toPropertyList(const std::vector<Section>& sections) {
   auto root = makeMutableDictionary();
   for (const Section& section : sections) {
     auto items = makeMutableArray();
-    for (const Item& item : section.items) items->addObject(itemDictionary(section, item));
+    for (const Item& item : section.items)
+      items->addObject(itemDictionary(section, item));
     if (section.listKey.empty() && !section.titleKey.empty()) {
       root->setObject(items, section.name);
       continue;
     }
     auto dictionary = makeMutableDictionary();
-    for (const Field& field : section.fields) dictionary->setObject(makeString(field.value), field.key);
-    if (!section.listKey.empty() && !section.items.empty()) dictionary->setObject(items, section.listKey);
+    for (const Field& field : section.fields)
+      dictionary->setObject(makeString(field.value), field.key);
+    if (!section.listKey.empty() && !section.items.empty())
+      dictionary->setObject(items, section.listKey);
     root->setObject(dictionary, section.name);
   }
   return root;

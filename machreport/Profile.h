@@ -36,7 +36,9 @@ struct Section {
 
   // Adds the field unless the value is empty; the value is made printable.
   void add(std::vector<Field>* to, std::string key, std::string_view value);
-  void add(std::string key, std::string_view value) { add(&fields, std::move(key), value); }
+  void add(std::string key, std::string_view value) {
+    add(&fields, std::move(key), value);
+  }
 };
 
 // The text with every control character and every byte that is not part of

@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
   std::string err;
   int status = steward::machreport::runMachreport(arguments, &out, &err);
   std::fwrite(err.data(), 1, err.size(), stderr);
-  if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) return 1;
+  if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() ||
+      std::fflush(stdout) != 0)
+    return 1;
   return status;
 }
