@@ -158,11 +158,11 @@ Section hardwareSection(const FileTree& tree, Detail detail) {
 
 Section firmwareSection(const FileTree& tree, Detail detail) {
   Section section{"Firmware", "", "", {}, {}};
-  // The kernel makes this directory only when the firmware booted it by UEFI.
-  bool anyDmi = !tree.list(kDmi).empty();
+  // The kernel makes /sys/firmware/efi only when UEFI booted it; without
+  // it, and without DMI either, nothing is known of the firmware at all.
   if (tree.exists("/sys/firmware/efi")) {
     section.add("Boot Mode", "UEFI");
-  } else if (anyDmi) {
+  } else if (!tree.list(kDmi).empty()) {
     section.add("Boot Mode", "Legacy BIOS");
   }
   section.add("Version", dmi(tree, "bios_version"));
