@@ -127,52 +127,72 @@ class FakeMachine : public ::testing::Test {
     write("/sys/block/sda/sda1/partition", "1\n");
     write("/sys/block/sda/sda1/size", "1024\n");
     write("/sys/block/loop0/size", "8\n");
-    write(
-        "/sys/class/net/eth\xff"
-        "0/address",
-        "02:00:00:00:00:01\x1b\n");
+    write("/sys/class/net/eth\xff" "0/address", "02:00:00:00:00:01\x1b\n");
     write("/sys/class/net/lo/address", "00:00:00:00:00:00\n");
     write("/etc/os-release", "NAME=x\nPRETTY_NAME=\"Kestrel OS 1\"\n");
-  }
-  std::string text(Section (*source)(const FileTree&, Detail), Detail detail) {
-    return formatText({source(FileTree(root_), detail)});
   }
   std::string root_;
 };
 
 TEST_F(FakeMachine, EachLevelTellsMore) {
   populate();
-  EXPECT_EQ(text(hardwareSection, Detail::kBasic),
-            "Hardware:\n  Vendor: Kestrel Systems\n  Product: KS?-2000?\n");
-  EXPECT_EQ(text(hardwareSection, Detail::kFull),
-            "Hardware:\n  Vendor: Kestrel Systems\n  Product: KS?-2000?\n  "
-            "Serial Number: SN123\n"
-            "  Chassis: Rack Mount Chassis\n  Board Vendor: Kestrel\n  Board: "
-            "KB-1\n  Chassis Asset Tag: AT-9\n");
-  EXPECT_EQ(text(processorsSection, Detail::kUsual),
-            "Processors:\n  Model: Kestrel K9\n  Sockets: 2\n  Cores: 4\n  "
-            "Threads: 8\n  Speed: 3500 MHz\n");
-  EXPECT_EQ(text(memorySection, Detail::kBasic),
-            "Memory:\n  Total: 16777216 bytes (0.0 GB)\n");
-  EXPECT_EQ(text(memorySection, Detail::kUsual),
-            "Memory:\n  Total: 16777216 bytes (0.0 GB)\n  DIMM_A1:\n    Bank: "
-            "BANK 0\n"
-            "    Size: 8589934592 bytes (8.6 GB)\n    Type: DDR4\n    Speed: "
-            "3200 MT/s\n"
-            "    Manufacturer: Hynix\n    Part Number: HMA81\n"
-            "  17-1:\n    Size: 8589934592 bytes (8.6 GB)\n    Type: DDR4\n");
-  EXPECT_EQ(text(storageSection, Detail::kBasic),
-            "Storage:\n  sda:\n    Size: 1048576 bytes (0.0 GB)\n");
-  EXPECT_EQ(text(storageSection, Detail::kFull),
-            "Storage:\n  sda:\n    Size: 1048576 bytes (0.0 GB)\n    Model: "
-            "KDisk\n    Rotational: no\n"
-            "    Partitions: sda1 524288 bytes (0.0 GB)\n");
-  EXPECT_EQ(text(networkSection, Detail::kBasic),
-            "Network:\n  eth?0:\n    MAC Address: 02:00:00:00:00:01?\n");
-  EXPECT_EQ(text(firmwareSection, Detail::kBasic),
-            "Firmware:\n  Boot Mode: Legacy BIOS\n");
-  EXPECT_EQ(text(softwareSection, Detail::kBasic),
-            "Software:\n  System: Kestrel OS 1\n");
+  struct Case {
+    Section (*source)(const FileTree&, Detail);
+    Detail detail;
+    const char* text;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {hardwareSection, Detail::kBasic, R"(Hardware:
+  Vendor: Kestrel Systems
+  Product: KS?-2000?
+)"},
+      {hardwareSection, Detail::kFull, R"(Hardware:
+  Vendor: Kestrel Systems
+  Product: KS?-2000?
+  Serial Number: SN123
+  Chassis: Rack Mount Chassis
+  Board Vendor: Kestrel
+  Board: KB-1
+  Chassis Asset Tag: AT-9
+)"},
+      {processorsSection, Detail::kUsual, R"(Processors:
+  Model: Kestrel K9
+  Sockets: 2
+  Cores: 4
+  Threads: 8
+  Speed: 3500 MHz
+)"},
+      {memorySection, Detail::kBasic, "Memory:\n  Total: 16777216 bytes (0.0 GB)\n"},
+      {memorySection, Detail::kUsual, R"(Memory:
+  Total: 16777216 bytes (0.0 GB)
+  DIMM_A1:
+    Bank: BANK 0
+    Size: 8589934592 bytes (8.6 GB)
+    Type: DDR4
+    Speed: 3200 MT/s
+    Manufacturer: Hynix
+    Part Number: HMA81
+  17-1:
+    Size: 8589934592 bytes (8.6 GB)
+    Type: DDR4
+)"},
+      {storageSection, Detail::kBasic, "Storage:\n  sda:\n    Size: 1048576 bytes (0.0 GB)\n"},
+      {storageSection, Detail::kFull, R"(Storage:
+  sda:
+    Size: 1048576 bytes (0.0 GB)
+    Model: KDisk
+    Rotational: no
+    Partitions: sda1 524288 bytes (0.0 GB)
+)"},
+      {networkSection, Detail::kBasic, "Network:\n  eth?0:\n    MAC Address: 02:00:00:00:00:01?\n"},
+      {firmwareSection, Detail::kBasic, "Firmware:\n  Boot Mode: Legacy BIOS\n"},
+      {softwareSection, Detail::kBasic, "Software:\n  System: Kestrel OS 1\n"},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    EXPECT_EQ(formatText({c.source(FileTree(root_), c.detail)}), c.text);
+  }
 }
 
 TEST_F(FakeMachine, TheXmlFormHoldsTheSameValues) {
