@@ -166,6 +166,37 @@ TEST_F(CommandsTest, StatusCarriesTheRealDaemonsSensorReadings) {
   EXPECT_FALSE(fs::exists(sandbox_.hostPath("/run/vigildPort")));
 }
 
+// "serviceid" through the registry entry the daemon made reaches the LED,
+// and the next "status" reads the light back. A status is served again for
+// a second, hence the pause.
+TEST_F(CommandsTest, ServiceIdSwitchesTheRealDaemonsLight) {
+  const std::string led = "/sys/class/leds/chassis::identify/";
+  sandbox_.writeFile(led + "brightness", "0\n");
+  sandbox_.writeFile(led + "max_brightness", "1\n");
+  sandbox_.writeFile("/sys/class/leds/input0::capslock/brightness", "0\n");
+  sandbox_.writeFile("/tmp/on", request("serviceid", "<key>state</key><true/>"));
+  sandbox_.writeFile("/tmp/off", request("serviceid", "<key>state</key><string>off</string>"));
+  sandbox_.writeFile("/tmp/status", request("status"));
+  RunOptions options{.shell = "vigild & while [ ! -S /run/vigildPort ]; do sleep 0.01; done; "
+                              "for s in on off; do steward_kestrel </tmp/$s >/dev/null; cat " +
+                              led + "brightness; steward_kestrel </tmp/status; sleep 1.1; done; "
+                              "kill -TERM $!; wait $!",
+                     .fakeHardware = true};
+  std::string output = sandbox_.run(options).output;
+  const std::pair<const char*, bool> states[] = {{"1\n", true}, {"0\n", false}};
+  for (auto [brightness, on] : states) {
+    ASSERT_EQ(output.substr(0, 2), brightness) << output;
+    std::size_t end = output.find("</plist>") + 8;
+    auto status = as<Dictionary>(parsed(output.substr(2, end - 2)));
+    ASSERT_NE(status, nullptr) << output;
+    EXPECT_TRUE(isEqual(status->objectForKey("ServiceLight"),
+                        dictionaryOf({{"Available", makeBoolean(true)}, {"On", makeBoolean(on)},
+                                      {"Device", makeString("chassis::identify")}})))
+        << output;
+    output.erase(0, output.find_first_not_of('\n', end));
+  }
+}
+
 // One row per caller and request: the reply, and the calls of the system
 // programs it makes; the firmware and the settings file stay as they are.
 TEST_F(CommandsTest, OnlyAdminsChangeTheMachineAndArgumentsReachItWhole) {
