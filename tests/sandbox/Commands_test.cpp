@@ -166,34 +166,27 @@ TEST_F(CommandsTest, StatusCarriesTheRealDaemonsSensorReadings) {
   EXPECT_FALSE(fs::exists(sandbox_.hostPath("/run/vigildPort")));
 }
 
-// "serviceid" through the registry entry the daemon made reaches the LED,
-// and the next "status" reads the light back. A status is served again for
-// a second, hence the pause.
+// "serviceid" reaches the configured LED through the entry the daemon made,
+// and the next "status" reads it back (a status is served again for a second).
 TEST_F(CommandsTest, ServiceIdSwitchesTheRealDaemonsLight) {
-  const std::string led = "/sys/class/leds/chassis::identify/";
-  sandbox_.writeFile(led + "brightness", "0\n");
-  sandbox_.writeFile(led + "max_brightness", "1\n");
-  sandbox_.writeFile("/sys/class/leds/input0::capslock/brightness", "0\n");
-  sandbox_.writeFile("/tmp/on", request("serviceid", "<key>state</key><true/>"));
-  sandbox_.writeFile("/tmp/off", request("serviceid", "<key>state</key><string>off</string>"));
+  const std::string led = "/sys/class/leds/front::service/brightness";
+  sandbox_.writeFile(led, "0\n");
+  sandbox_.writeFile("/etc/vigild.conf", xmlOf(reply("ServiceLED", makeString("front::service"))));
+  sandbox_.writeFile("/tmp/1", request("serviceid", "<key>state</key><true/>"));
+  sandbox_.writeFile("/tmp/0", request("serviceid", "<key>state</key><string>off</string>"));
   sandbox_.writeFile("/tmp/status", request("status"));
-  RunOptions options{.shell = "vigild & while [ ! -S /run/vigildPort ]; do sleep 0.01; done; "
-                              "for s in on off; do steward_kestrel </tmp/$s >/dev/null; cat " +
-                              led + "brightness; steward_kestrel </tmp/status; sleep 1.1; done; "
-                              "kill -TERM $!; wait $!",
-                     .fakeHardware = true};
-  std::string output = sandbox_.run(options).output;
-  const std::pair<const char*, bool> states[] = {{"1\n", true}, {"0\n", false}};
-  for (auto [brightness, on] : states) {
-    ASSERT_EQ(output.substr(0, 2), brightness) << output;
-    std::size_t end = output.find("</plist>") + 8;
-    auto status = as<Dictionary>(parsed(output.substr(2, end - 2)));
-    ASSERT_NE(status, nullptr) << output;
+  sandbox_.run({.shell = "vigild & while [ ! -S /run/vigildPort ]; do sleep 0.01; done; "
+                         "for s in 1 0; do steward_kestrel </tmp/$s >/dev/null; cat " + led +
+                         " >>/tmp/seen; "
+                         "steward_kestrel </tmp/status >/tmp/status$s; sleep 1.1; done; kill $!",
+                .fakeHardware = true});
+  EXPECT_EQ(sandbox_.readFile("/tmp/seen"), "1\n0\n");
+  for (bool on : {true, false}) {
+    auto status = as<Dictionary>(parsed(sandbox_.readFile(on ? "/tmp/status1" : "/tmp/status0")));
+    ASSERT_NE(status, nullptr);
     EXPECT_TRUE(isEqual(status->objectForKey("ServiceLight"),
                         dictionaryOf({{"Available", makeBoolean(true)}, {"On", makeBoolean(on)},
-                                      {"Device", makeString("chassis::identify")}})))
-        << output;
-    output.erase(0, output.find_first_not_of('\n', end));
+                                      {"Device", makeString("front::service")}})));
   }
 }
 

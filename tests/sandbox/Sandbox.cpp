@@ -183,9 +183,7 @@ void Sandbox::addFakeHardware(std::vector<std::string>* args) const {
   args->insert(args->end(), {"--ro-bind", "/sys", "/sys", "--tmpfs", "/sys/class"});
   for (const auto& entry : fs::directory_iterator("/sys/class")) {
     std::string name = entry.path().filename(), path = entry.path();
-    if (std::find(std::begin(kFakeClasses), std::end(kFakeClasses), name) !=
-        std::end(kFakeClasses))
-      continue;
+    if (std::count(std::begin(kFakeClasses), std::end(kFakeClasses), name)) continue;
     if (entry.is_symlink()) {
       args->insert(args->end(), {"--symlink", fs::read_symlink(path).string(), path});
     } else {
