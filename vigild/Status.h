@@ -1,5 +1,6 @@
 // The status document vigild serves: sensors, power supplies, the service
-// light, the time of the reading and an overall health word. The keys are listed in README.md.
+// light, the time of the reading and an overall health word. The keys are
+// listed in README.md.
 #pragma once
 
 #include <string>

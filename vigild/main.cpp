@@ -1,6 +1,7 @@
 // vigild: the hardware-monitor daemon. It serves the machine's status on the
-// "vigildPort" message port until SIGTERM; with --once it prints one status
-// document to standard output and exits.
+// "vigildPort" message port until SIGTERM, having first linked the service
+// light's registry entry to the LED; with --once it prints one status
+// document to standard output and exits, changing nothing.
 #include <signal.h>
 #include <syslog.h>
 #include <unistd.h>
