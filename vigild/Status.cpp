@@ -75,14 +75,24 @@ MutableArrayRef readPowerSupplies(const std::string& directory) {
   return array;
 }
 
+MutableDictionaryRef readServiceLight(const ServiceLight& light) {
+  auto brightness = number(attribute(light.brightnessPath()));
+  auto entry = makeMutableDictionary();
+  entry->setObject(makeBoolean(brightness.has_value()), "Available");
+  entry->setObject(makeBoolean(brightness.value_or(0) > 0), "On");
+  if (!light.device().empty()) entry->setObject(makeString(light.device()), "Device");
+  return entry;
+}
+
 MutableDictionaryRef buildStatus(SensorSource& sensors, const std::string& powerSupplyDirectory,
-                                 double unixTime) {
+                                 const ServiceLight& light, double unixTime) {
   std::vector<SensorReading> readings = sensors.read();
   auto sensorArray = makeMutableArray();
   for (const SensorReading& reading : readings) sensorArray->addObject(sensorEntry(reading));
   auto status = makeMutableDictionary();
   status->setObject(sensorArray, "Sensors");
   status->setObject(readPowerSupplies(powerSupplyDirectory), "PowerSupplies");
+  status->setObject(readServiceLight(light), "ServiceLight");
   status->setObject(Date::fromUnixTime(unixTime), "Time");
   status->setObject(makeString(healthOf(readings)), "Health");
   return status;

@@ -1,5 +1,6 @@
-// The status document vigild serves: sensors, power supplies, the time of
-// the reading and an overall health word. The keys are listed in README.md.
+// The status document vigild serves: sensors, power supplies, the service
+// light, the time of the reading and an overall health word. The keys are
+// listed in README.md.
 #pragma once
 
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "platform/PropertyValue.h"
 #include "vigild/SensorSource.h"
+#include "vigild/ServiceLight.h"
 
 namespace steward::vigild {
 
@@ -22,8 +24,12 @@ std::string healthOf(const std::vector<SensorReading>& readings);
 // Empty when the directory is missing.
 MutableArrayRef readPowerSupplies(const std::string& directory);
 
+// Available, On (brightness above 0) and Device; the last only when the
+// light has a device.
+MutableDictionaryRef readServiceLight(const ServiceLight& light);
+
 // The whole document, read now, dated `unixTime`.
 MutableDictionaryRef buildStatus(SensorSource& sensors, const std::string& powerSupplyDirectory,
-                                 double unixTime);
+                                 const ServiceLight& light, double unixTime);
 
 }  // namespace steward::vigild

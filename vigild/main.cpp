@@ -1,14 +1,17 @@
 // vigild: the hardware-monitor daemon. It serves the machine's status on the
-// "vigildPort" message port until SIGTERM; with --once it prints one status
-// document to standard output and exits.
+// "vigildPort" message port until SIGTERM, having first linked the service
+// light's registry entry to the LED; with --once it prints one status
+// document to standard output and exits, changing nothing.
 #include <signal.h>
 #include <syslog.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 
+#include "platform/PropertyList.h"
 #include "platform/XmlPropertyList.h"
 #include "vigild/LibSensorsSource.h"
 #include "vigild/Status.h"
@@ -23,6 +26,8 @@ using namespace steward::vigild;
 // one reading of the chips.
 constexpr auto kStatusLifetime = std::chrono::seconds(1);
 
+constexpr const char* kSettingsPath = "/etc/vigild.conf";
+
 volatile std::sig_atomic_t stopRequested = 0;
 
 void requestStop(int) { stopRequested = 1; }
@@ -32,9 +37,20 @@ double unixNow() {
       .count();
 }
 
-std::string statusDocument(SensorSource& sensors) {
+// The light the settings name, else the one whose name says what it is for.
+void chooseServiceLight(ServiceLight& light) {
+  std::string error;
+  ValueRef settings;
+  if (access(kSettingsPath, F_OK) == 0) {
+    settings = propertyListFromFile(kSettingsPath, Mutability::kImmutable, nullptr, &error);
+    if (!settings) syslog(LOG_WARNING, "%s", error.c_str());
+  }
+  light.choose(configuredServiceLight(settings));
+}
+
+std::string statusDocument(SensorSource& sensors, const ServiceLight& light) {
   std::string xml, error;
-  if (!writeXMLPropertyList(buildStatus(sensors, kPowerSupplyDirectory, unixNow()), &xml,
+  if (!writeXMLPropertyList(buildStatus(sensors, kPowerSupplyDirectory, light, unixNow()), &xml,
                             &error)) {
     syslog(LOG_ERR, "cannot write the status: %s", error.c_str());
     return {};
@@ -42,18 +58,23 @@ std::string statusDocument(SensorSource& sensors) {
   return xml;
 }
 
-int serve(SensorSource& sensors) {
+int serve(SensorSource& sensors, const ServiceLight& light) {
+  std::string error;
+  if (!light.setUp(&error)) {
+    syslog(LOG_ERR, "%s", error.c_str());
+  } else {
+    syslog(LOG_INFO, "service light: %s", light.device().empty() ? "none" : light.device().c_str());
+  }
   std::string cached;
   auto cachedAt = RunLoopClock::time_point::min();
   StatusServer server([&] {
     auto now = RunLoopClock::now();
     if (cached.empty() || now - cachedAt >= kStatusLifetime) {
-      cached = statusDocument(sensors);
+      cached = statusDocument(sensors, light);
       cachedAt = now;
     }
     return cached;
   });
-  std::string error;
   if (!server.start(&error)) {
     syslog(LOG_ERR, "%s", error.c_str());
     return 1;
@@ -81,8 +102,10 @@ int main(int argc, char** argv) {
   std::string error;
   LibSensorsSource sensors(&error);
   if (!error.empty()) syslog(LOG_WARNING, "no sensors: %s", error.c_str());
-  if (!once) return serve(sensors);
-  std::string document = statusDocument(sensors);
+  ServiceLight light;
+  chooseServiceLight(light);
+  if (!once) return serve(sensors, light);
+  std::string document = statusDocument(sensors, light);
   std::fwrite(document.data(), 1, document.size(), stdout);
   return document.empty() || std::fflush(stdout) != 0 ? 1 : 0;
 }

@@ -166,6 +166,30 @@ TEST_F(CommandsTest, StatusCarriesTheRealDaemonsSensorReadings) {
   EXPECT_FALSE(fs::exists(sandbox_.hostPath("/run/vigildPort")));
 }
 
+// "serviceid" reaches the configured LED through the entry the daemon made,
+// and the next "status" reads it back (a status is served again for a second).
+TEST_F(CommandsTest, ServiceIdSwitchesTheRealDaemonsLight) {
+  const std::string led = "/sys/class/leds/front::service/brightness";
+  sandbox_.writeFile(led, "0\n");
+  sandbox_.writeFile("/etc/vigild.conf", xmlOf(reply("ServiceLED", makeString("front::service"))));
+  sandbox_.writeFile("/tmp/1", request("serviceid", "<key>state</key><true/>"));
+  sandbox_.writeFile("/tmp/0", request("serviceid", "<key>state</key><string>off</string>"));
+  sandbox_.writeFile("/tmp/status", request("status"));
+  sandbox_.run({.shell = "vigild & while [ ! -S /run/vigildPort ]; do sleep 0.01; done; "
+                         "for s in 1 0; do steward_kestrel </tmp/$s >/dev/null; cat " + led +
+                         " >>/tmp/seen; "
+                         "steward_kestrel </tmp/status >/tmp/status$s; sleep 1.1; done; kill $!",
+                .fakeHardware = true});
+  EXPECT_EQ(sandbox_.readFile("/tmp/seen"), "1\n0\n");
+  for (bool on : {true, false}) {
+    auto status = as<Dictionary>(parsed(sandbox_.readFile(on ? "/tmp/status1" : "/tmp/status0")));
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(isEqual(status->objectForKey("ServiceLight"),
+                        dictionaryOf({{"Available", makeBoolean(true)}, {"On", makeBoolean(on)},
+                                      {"Device", makeString("front::service")}})));
+  }
+}
+
 // One row per caller and request: the reply, and the calls of the system
 // programs it makes; the firmware and the settings file stay as they are.
 TEST_F(CommandsTest, OnlyAdminsChangeTheMachineAndArgumentsReachItWhole) {

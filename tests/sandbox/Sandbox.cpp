@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -30,7 +31,7 @@ constexpr const char* kPrivateDirectories[] = {
     "/etc", "/tmp", "/run", "/private", "/usr/sbin", "/steward/record",
     "/var/lib/stewardd/registry"};
 
-constexpr const char* kFakeClasses[] = {"hwmon", "power_supply"};
+constexpr const char* kFakeClasses[] = {"hwmon", "power_supply", "leds"};
 
 constexpr const char* kRecordingFake =
     "#!/bin/sh\nprintf '%s\\n' \"$0\" \"$@\" >> /steward/record/calls\n";
@@ -182,7 +183,7 @@ void Sandbox::addFakeHardware(std::vector<std::string>* args) const {
   args->insert(args->end(), {"--ro-bind", "/sys", "/sys", "--tmpfs", "/sys/class"});
   for (const auto& entry : fs::directory_iterator("/sys/class")) {
     std::string name = entry.path().filename(), path = entry.path();
-    if (name == kFakeClasses[0] || name == kFakeClasses[1]) continue;
+    if (std::count(std::begin(kFakeClasses), std::end(kFakeClasses), name)) continue;
     if (entry.is_symlink()) {
       args->insert(args->end(), {"--symlink", fs::read_symlink(path).string(), path});
     } else {

@@ -4,8 +4,8 @@
 // and machreport that append their program and arguments, one a line, to
 // /steward/record/calls; the test bundles, fake_vigild, the real vigild, and
 // /dev/log a socket of the test. The host is read-only; no capabilities or
-// network. On request the host's /sys is seen, with /sys/class/hwmon and
-// /sys/class/power_supply the sandbox's own.
+// network. On request the host's /sys is seen, with /sys/class/hwmon,
+// power_supply and leds the sandbox's own.
 #pragma once
 
 #include <sys/types.h>
@@ -27,7 +27,7 @@ struct RunOptions {
   std::string input = {};
   std::map<std::string, std::string> environment = {};  // besides PATH
   std::string shell = {};  // when set, this runs through /bin/sh instead
-  bool fakeHardware = false;  // /sys/class/{hwmon,power_supply} from hostPath()
+  bool fakeHardware = false;  // /sys/class/{hwmon,power_supply,leds} from hostPath()
 };
 
 // Standard error goes to the test's own.

@@ -49,7 +49,7 @@ TEST(Status, DocumentCarriesSuppliesTimeAndHealth) {
     sys.write(file, text);
   FixedSensors sensors;
   sensors.readings = {reading(81, {}, 80, {})};
-  auto status = buildStatus(sensors, sys.path(), 1e9);
+  auto status = buildStatus(sensors, sys.path(), ServiceLight("", ""), 1e9);
   std::string error;
   EXPECT_TRUE(isEqual(status->objectForKey("PowerSupplies"),
                       readXMLPropertyList(
