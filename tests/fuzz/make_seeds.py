@@ -90,8 +90,20 @@ FRAMES = {"request.bin": frame(0, b""), "reply.bin": frame(0, REPLY),
           "partial.bin": frame(0, REPLY)[:20], "header_only.bin": b"\0\0\0",
           "too_long.bin": struct.pack(">II", 0, 0xFFFFFFFF) + b"x"}
 
+def dimm(size, strings, length=0x22):  # an SMBIOS type-17 record
+    body = struct.pack("<BBHHHHHHBBBBBHHBBBBBIH", 17, length, 0x1100, 0x1000, 0xFFFE, 72, 64,
+                       size, 0x09, 0, 1, 2, 0x1A, 0x80, 3200, 3, 4, 0, 5, 2, 0, 3200)
+    return body[:length] + b"".join(t + b"\0" for t in strings) + b"\0"
+
+
+DIMMS = {"ddr4_16g.bin": dimm(16384, [b"DIMM_A1", b"BANK 0", b"Maker", b"SN1", b"PN-16G"]),
+         "extended_size.bin": dimm(0x7FFF, [b"DIMM_B1", b"BANK 1"]),
+         "empty_slot.bin": dimm(0, [b"DIMM_C1"]), "short.bin": dimm(8192, [], 0x15),
+         "no_strings.bin": dimm(1024, [])[:-1]}
+
 if __name__ == "__main__":
-    for target, files in (("binary_fuzz", dict(seeds())), ("messageport_fuzz", FRAMES)):
+    for target, files in (("binary_fuzz", dict(seeds())), ("messageport_fuzz", FRAMES),
+                          ("smbios_fuzz", DIMMS)):
         (HERE / target).mkdir(parents=True, exist_ok=True)
         for name, data in files.items():
             (HERE / target / name).write_bytes(data)
