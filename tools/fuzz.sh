@@ -26,10 +26,11 @@ log=build-fuzz/$target.log
 mkdir -p "$corpus" "$findings"
 echo "fuzzing with $target for $2 min; log in $log"
 status=0
-tests/fuzz/sandboxed.sh "build-fuzz/bin/$target" -max_total_time=$(($2 * 60)) -rss_limit_mb=2048 -timeout=10 \
+tests/fuzz/sandboxed.sh "build-fuzz/bin/$target" -max_total_time=$(($2 * 60)) \
+  -rss_limit_mb=2048 -timeout=10 \
   -dict="tests/fuzz/$target.dict" -artifact_prefix="$findings/" -print_final_stats=1 \
   "$corpus" "tests/fuzz/corpus/$target" >"$log" 2>&1 || status=$?
-grep -E '^#[0-9]+.*(DONE|cov:)' "$log" | tail -n 1
+grep -a -E '^#[0-9]+.*(DONE|cov:)' "$log" | tail -n 1
 echo "new inputs: $corpus ($(ls "$corpus" | wc -l) files)"
 if [ "$status" -ne 0 ]; then
   tail -n 40 "$log"

@@ -24,9 +24,10 @@ for fuzzer in $fuzzers; do
   name=$(basename "$fuzzer")
   echo "fuzzing with $name for $share s"
   mkdir -p "build-fuzz/corpus/$name" "build-fuzz/findings/$name"
-  tests/fuzz/sandboxed.sh "$fuzzer" -max_total_time="$share" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
-    -dict="tests/fuzz/$name.dict" -artifact_prefix="build-fuzz/findings/$name/" \
-    "build-fuzz/corpus/$name" "tests/fuzz/corpus/$name" 2>"build-fuzz/$name.log" ||
+  tests/fuzz/sandboxed.sh "$fuzzer" -max_total_time="$share" -rss_limit_mb=2048 -timeout=10 \
+    -print_final_stats=0 -dict="tests/fuzz/$name.dict" \
+    -artifact_prefix="build-fuzz/findings/$name/" \
+    "build-fuzz/corpus/$name" "tests/fuzz/corpus/$name" >"build-fuzz/$name.log" 2>&1 ||
     { tail -n 40 "build-fuzz/$name.log"; exit 1; }
 done
 
