@@ -153,10 +153,14 @@ std::optional<RegistryEntry> find_registry_entry_by_name(const DeviceRegistry& r
   return found;
 }
 
+// What an XML reply can carry, line breaks and tabs included.
+bool isCarriable(char32_t c) {
+  return (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') && c != 0xFFFE && c != 0xFFFF;
+}
+
 // Text that an XML reply can carry: taken as UTF-8 when it is UTF-8, else
-// read as Latin-1, so that no byte of the profile is lost; then every control
-// character but tab, line feed and carriage return, and U+FFFE and U+FFFF,
-// become U+FFFD.
+// read as Latin-1, so that no byte of the profile is lost; then every other
+// control character, and U+FFFE and U+FFFF, become U+FFFD.
 std::string profile_text(const std::string& bytes) {
   std::string text;
   if (unicode::isValidUTF8(bytes)) {
@@ -164,21 +168,7 @@ std::string profile_text(const std::string& bytes) {
   } else {
     for (unsigned char c : bytes) unicode::appendUTF8(c, &text);
   }
-  std::string carriable;
-  carriable.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    bool control = c < 0x20 && c != '\t' && c != '\n' && c != '\r';
-    bool nonCharacter = text.compare(i, 2, "\xEF\xBF") == 0 && i + 2 < text.size() &&
-                        static_cast<unsigned char>(text[i + 2]) >= 0xBE;
-    if (nonCharacter) i += 2;
-    if (control || nonCharacter) {
-      carriable += "\xEF\xBF\xBD";
-    } else {
-      carriable += text[i];
-    }
-  }
-  return carriable;
+  return unicode::replacingCharacters(text, isCarriable, "\xEF\xBF\xBD");
 }
 
 std::string read_from_start(int fd) {

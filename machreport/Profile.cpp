@@ -6,22 +6,10 @@ namespace steward::machreport {
 
 namespace {
 
-// The length of the UTF-8 sequence that lead byte starts, 0 for a byte
-// that cannot start one.
-std::size_t sequenceLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
-}
-
-// Code points XML 1.0 cannot carry or that a reader would take for layout.
-bool isControl(std::string_view sequence) {
-  unsigned char c = static_cast<unsigned char>(sequence[0]);
-  if (sequence.size() == 1) return c < 0x20 || c == 0x7F;
-  if (sequence == "\xEF\xBF\xBE" || sequence == "\xEF\xBF\xBF") return true;
-  return c == 0xC2 && static_cast<unsigned char>(sequence[1]) < 0xA0;  // C1
+// Neither what XML 1.0 cannot carry nor what a reader would take for
+// layout: no C0 or C1 control, no DEL, no U+FFFE or U+FFFF.
+bool isPrintable(char32_t c) {
+  return c >= 0x20 && !(c >= 0x7F && c < 0xA0) && c != 0xFFFE && c != 0xFFFF;
 }
 
 MutableDictionaryRef itemDictionary(const Section& section, const Item& item) {
@@ -36,24 +24,7 @@ MutableDictionaryRef itemDictionary(const Section& section, const Item& item) {
 }  // namespace
 
 std::string printable(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size();) {
-    std::size_t length = sequenceLength(static_cast<unsigned char>(bytes[i]));
-    std::string_view sequence = bytes.substr(i, length);
-    if (length == 0 || sequence.size() < length ||
-        !unicode::isValidUTF8(sequence)) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    if (isControl(sequence)) {
-      out += '?';
-    } else {
-      out.append(sequence);
-    }
-    i += length;
-  }
+  std::string out = unicode::replacingCharacters(bytes, isPrintable, "?");
   std::size_t first = out.find_first_not_of(' ');
   if (first == std::string::npos) return {};
   return out.substr(first, out.find_last_not_of(' ') - first + 1);

@@ -20,37 +20,65 @@ char32_t nextCodePoint(std::string_view utf8, std::size_t* pos) {
 
 }  // namespace
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at bytes[i], with its code
+// point in *c; 0 when none starts there.
+std::size_t sequenceAt(std::string_view bytes, std::size_t i, char32_t* c) {
+  unsigned char lead = static_cast<unsigned char>(bytes[i]);
+  if (lead < 0x80) {
+    *c = lead;
+    return 1;
+  }
+  std::size_t extra;
+  char32_t min;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    extra = 1, min = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    extra = 2, min = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    extra = 3, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (bytes.size() - i <= extra) return 0;
+  *c = lead & (0x3F >> extra);
+  for (std::size_t k = 1; k <= extra; ++k) {
+    unsigned char b = static_cast<unsigned char>(bytes[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    *c = (*c << 6) | (b & 0x3F);
+  }
+  if (*c < min || *c > 0x10FFFF || isSurrogate(*c)) return 0;
+  return extra + 1;
+}
+
+}  // namespace
+
 bool isValidUTF8(std::string_view bytes) {
-  std::size_t i = 0;
-  const std::size_t n = bytes.size();
-  while (i < n) {
-    unsigned char lead = static_cast<unsigned char>(bytes[i]);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    int extra;
-    char32_t min;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1, min = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2, min = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3, min = 0x10000;
-    } else {
-      return false;
-    }
-    if (n - i <= static_cast<std::size_t>(extra)) return false;
-    char32_t c = lead & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) {
-      unsigned char b = static_cast<unsigned char>(bytes[i + k]);
-      if ((b & 0xC0) != 0x80) return false;
-      c = (c << 6) | (b & 0x3F);
-    }
-    if (c < min || c > 0x10FFFF || isSurrogate(c)) return false;
-    i += static_cast<std::size_t>(extra) + 1;
+  char32_t c;
+  for (std::size_t i = 0, n; i < bytes.size(); i += n) {
+    if ((n = sequenceAt(bytes, i, &c)) == 0) return false;
   }
   return true;
+}
+
+std::string replacingCharacters(std::string_view bytes, bool (*keep)(char32_t),
+                                std::string_view replacement) {
+  std::string out;
+  out.reserve(bytes.size());
+  char32_t c;
+  for (std::size_t i = 0, n; i < bytes.size(); i += n) {
+    n = sequenceAt(bytes, i, &c);
+    if (n == 0) {
+      n = 1;
+      out.append(replacement);
+    } else if (keep(c)) {
+      out.append(bytes.substr(i, n));
+    } else {
+      out.append(replacement);
+    }
+  }
+  return out;
 }
 
 void appendUTF8(char32_t c, std::string* out) {

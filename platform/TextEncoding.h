@@ -12,6 +12,11 @@ namespace steward::unicode {
 // surrogates, nothing above U+10FFFF.
 bool isValidUTF8(std::string_view bytes);
 
+// The bytes with every code point that `keep` refuses, and every byte that
+// is not part of well-formed UTF-8, replaced by `replacement`.
+std::string replacingCharacters(std::string_view bytes, bool (*keep)(char32_t),
+                                std::string_view replacement);
+
 // Appends the UTF-8 form of a code point (not a surrogate, at most U+10FFFF).
 void appendUTF8(char32_t codePoint, std::string* out);
 
