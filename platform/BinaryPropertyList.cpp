@@ -182,11 +182,7 @@ ValueRef Reader::object(std::uint64_t ref, int depth) {
   }
   ValueRef value = leaf(marker, offset + 1);
   if (!value) return nullptr;
-  std::uint64_t bytes = 0;
-  if (value->kind() == ValueKind::kString)
-    bytes = static_cast<const String&>(*value).str().size();
-  else if (value->kind() == ValueKind::kData)
-    bytes = static_cast<const Data&>(*value).bytes().size();
+  const std::uint64_t bytes = ReadBudget::textBytesOf(*value);
   if (!spend(1, bytes)) return nullptr;
   height_ = 0;
   bool mutableLeaf =
@@ -382,14 +378,7 @@ class Writer {
   std::uint64_t addLeaf(Map* map, Key key, const Value* value);
   void emit(const Object& object, unsigned refSize, std::string* out) const;
   static Weight leafWeight(const Value& value) {
-    switch (value.kind()) {
-      case ValueKind::kString:
-        return {1, static_cast<const String&>(value).str().size()};
-      case ValueKind::kData:
-        return {1, static_cast<const Data&>(value).bytes().size()};
-      default:
-        return {1, 0};
-    }
+    return {1, ReadBudget::textBytesOf(value)};
   }
   static void emitCount(unsigned kind, std::uint64_t n, std::string* out);
 

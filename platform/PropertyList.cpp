@@ -132,28 +132,15 @@ bool fitsReadBound(const ValueRef& root, std::uint64_t inputBytes) {
   while (!stack.empty()) {
     const Value& value = *stack.back();
     stack.pop_back();
-    std::uint64_t bytes = 0;
-    switch (value.kind()) {
-      case ValueKind::kString:
-        bytes = static_cast<const String&>(value).str().size();
-        break;
-      case ValueKind::kData:
-        bytes = static_cast<const Data&>(value).bytes().size();
-        break;
-      case ValueKind::kArray:
-        for (const auto& v : static_cast<const Array&>(value).objects())
-          stack.push_back(v.get());
-        break;
-      case ValueKind::kDictionary:
-        for (const auto& e : static_cast<const Dictionary&>(value).entries()) {
-          if (!budget.spend(1, e.key.size(), &reason)) return false;
-          stack.push_back(e.value.get());
-        }
-        break;
-      default:
-        break;
+    if (!budget.spend(value, &reason)) return false;
+    if (value.kind() == ValueKind::kArray) {
+      for (const auto& v : static_cast<const Array&>(value).objects()) stack.push_back(v.get());
+    } else if (value.kind() == ValueKind::kDictionary) {
+      for (const auto& e : static_cast<const Dictionary&>(value).entries()) {
+        if (!budget.spend(1, e.key.size(), &reason)) return false;
+        stack.push_back(e.value.get());
+      }
     }
-    if (!budget.spend(1, bytes, &reason)) return false;
   }
   return true;
 }

@@ -32,7 +32,20 @@ class ReadBudget {
     }
     return false;
   }
+  // Accounts for one value, with the bytes of text or data it holds.
+  bool spend(const Value& value, const char** reason) {
+    return spend(1, textBytesOf(value), reason);
+  }
   std::uint64_t objectsSpent() const { return objects_; }
+
+  // The bytes a string or data value holds; 0 for every other kind.
+  static std::uint64_t textBytesOf(const Value& value) {
+    switch (value.kind()) {
+      case ValueKind::kString: return static_cast<const String&>(value).str().size();
+      case ValueKind::kData: return static_cast<const Data&>(value).bytes().size();
+      default: return 0;
+    }
+  }
   std::uint64_t bytesSpent() const { return bytes_; }
 
   static constexpr const char* kTooManyValues =

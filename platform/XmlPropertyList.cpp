@@ -473,12 +473,7 @@ class XmlPropertyListReader::Parser {
   }
 
   void addValue(ValueRef value) {
-    std::uint64_t bytes = 0;
-    if (value->kind() == ValueKind::kString)
-      bytes = static_cast<const String&>(*value).str().size();
-    else if (value->kind() == ValueKind::kData)
-      bytes = static_cast<const Data&>(*value).bytes().size();
-    if (!spend(1, bytes)) return;
+    if (!spend(1, ReadBudget::textBytesOf(*value))) return;
     Frame& top = frames_.back();
     switch (top.element) {
       case Element::kPlist:
