@@ -55,17 +55,6 @@ ValueRef load(const std::string& path, std::string* error) {
   return root;
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Writes standard output for "-", otherwise replaces the file atomically so
 // a failed write never leaves it half written.
 bool save(const std::string& path, const std::string& bytes,
