@@ -6,7 +6,8 @@ packages="cmake ninja-build g++ pkg-config python3 libexpat1-dev
   libgtest-dev libgmock-dev libbenchmark-dev libplist-dev bubblewrap
   clang libclang-rt-14-dev
   libavahi-compat-libdnssd-dev avahi-daemon dbus iproute2 util-linux
-  libsensors-dev"
+  libsensors-dev libfreeipmi-dev libipmimonitoring-dev openipmi
+  libefivar-dev libefiboot-dev libpci-dev pci.ids msmtp"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
