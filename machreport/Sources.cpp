@@ -5,6 +5,7 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <limits>
@@ -88,9 +89,23 @@ std::string withUnit(std::uint64_t number, const char* unit) {
   return number == 0 ? "" : std::to_string(number) + unit;
 }
 
+// The memory-device entries ("17-N") in the firmware's order: by N as a
+// number, so that "17-10" follows "17-9".
+std::vector<std::string> memoryEntries(const FileTree& tree) {
+  std::vector<std::pair<std::uint64_t, std::string>> numbered;
+  for (std::string& entry : tree.list("/sys/firmware/dmi/entries"))
+    if (entry.rfind("17-", 0) == 0)
+      numbered.emplace_back(decimal(entry.substr(3)).value_or(UINT64_MAX),
+                            std::move(entry));
+  std::sort(numbered.begin(), numbered.end());
+  std::vector<std::string> entries;
+  for (auto& [number, entry] : numbered) entries.push_back(std::move(entry));
+  return entries;
+}
+
 void addMemoryModules(const FileTree& tree, Section* section) {
-  for (const std::string& entry : tree.list("/sys/firmware/dmi/entries")) {
-    if (entry.rfind("17-", 0) != 0) continue;
+  int slots = 0, used = 0;
+  for (const std::string& entry : memoryEntries(tree)) {
     auto raw = tree.read("/sys/firmware/dmi/entries/" + entry + "/raw", 4096);
     if (!raw) continue;
     auto device = parseMemoryDevice(*raw);
@@ -107,7 +122,12 @@ void addMemoryModules(const FileTree& tree, Section* section) {
     section->add(&item.fields, "Manufacturer", device->manufacturer);
     section->add(&item.fields, "Part Number", device->partNumber);
     section->items.push_back(std::move(item));
+    ++slots;
+    used += device->installed;
   }
+  if (slots > 0)
+    section->add("Slots", std::to_string(used) + " of " +
+                              std::to_string(slots) + " in use");
 }
 
 std::uint64_t sectors(const FileTree& tree, const std::string& path) {

@@ -122,8 +122,9 @@ class FakeMachine : public ::testing::Test {
     write("/proc/meminfo",
           "MemTotal:       16384 kB\nMemFree:         100 kB\n");
     write("/sys/firmware/dmi/entries/17-0/raw", memoryRecord());
-    write("/sys/firmware/dmi/entries/17-1/raw", memoryRecord().substr(0, 0x14));
+    write("/sys/firmware/dmi/entries/17-3/raw", memoryRecord().substr(0, 0x14));
     write("/sys/firmware/dmi/entries/17-2/raw", "\x11\x30garbage");
+    write("/sys/firmware/dmi/entries/17-10/raw", memoryRecord(0));
     const std::pair<const char*, const char*> disk[] = {
         {"size", "2048"}, {"dev", "8:0"}, {"device/model", "KDisk"},
         {"queue/rotational", "0"}, {"sda1/partition", "1"}, {"sda1/size", "1024"},
@@ -201,6 +202,7 @@ TEST_F(FakeMachine, EachLevelTellsMore) {
       {memorySection, Detail::kBasic, "Memory:\n  Total: 16777216 bytes (0.0 GB)\n"},
       {memorySection, Detail::kUsual, R"(Memory:
   Total: 16777216 bytes (0.0 GB)
+  Slots: 2 of 3 in use
   DIMM_A1:
     Bank: BANK 0
     Size: 8589934592 bytes (8.6 GB)
@@ -208,9 +210,16 @@ TEST_F(FakeMachine, EachLevelTellsMore) {
     Speed: 3200 MT/s
     Manufacturer: Hynix
     Part Number: HMA81
-  17-1:
+  17-3:
     Size: 8589934592 bytes (8.6 GB)
     Type: DDR4
+  DIMM_A1:
+    Bank: BANK 0
+    Size: empty
+    Type: DDR4
+    Speed: 3200 MT/s
+    Manufacturer: Hynix
+    Part Number: HMA81
 )"},
       {storageSection, Detail::kBasic, "Storage:\n  sda:\n    Size: 1048576 bytes (0.0 GB)\n"},
       {storageSection, Detail::kFull, R"(Storage:
@@ -320,7 +329,7 @@ TEST_F(FakeMachine, TheXmlFormHoldsTheSameValues) {
   EXPECT_EQ(string(section("Processors")->objectForKey("Flags")), "fpu sse");
   auto modules = std::dynamic_pointer_cast<Array>(
       section("Memory")->objectForKey("Modules"));
-  ASSERT_EQ(modules->count(), 2u);
+  ASSERT_EQ(modules->count(), 3u);
   auto first = std::dynamic_pointer_cast<Dictionary>(modules->objectAtIndex(0));
   EXPECT_EQ(string(first->objectForKey("Locator")), "DIMM_A1");
   EXPECT_EQ(string(first->objectForKey("Speed")), "3200 MT/s");
