@@ -1,6 +1,9 @@
 #include "machreport/Pci.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "machreport/PciNames.h"
 
@@ -9,6 +12,17 @@ namespace steward::machreport {
 namespace {
 
 constexpr std::string_view kDevices = "/sys/bus/pci/devices/";
+
+// sysfs' hexadecimal ID form ("0x8086"), at most `digits` digits after the
+// prefix; none for anything else.
+std::optional<std::uint32_t> sysfsHex(const std::string& text,
+                                      std::size_t digits) {
+  if (text.size() < 3 || text.size() > 2 + digits || text[0] != '0' ||
+      (text[1] != 'x' && text[1] != 'X') ||
+      text.find_first_not_of("0123456789abcdefABCDEF", 2) != std::string::npos)
+    return std::nullopt;
+  return static_cast<std::uint32_t>(std::stoul(text.substr(2), nullptr, 16));
+}
 
 struct Function {
   std::string path;
@@ -28,8 +42,10 @@ std::optional<Function> readFunction(const FileTree& tree,
   function.vendor = static_cast<std::uint16_t>(*vendor);
   function.device = static_cast<std::uint16_t>(*device);
   function.classCode = static_cast<std::uint16_t>(*classCode >> 8);
-  function.subVendor = sysfsHex(tree.value(function.path + "/subsystem_vendor"), 4);
-  function.subDevice = sysfsHex(tree.value(function.path + "/subsystem_device"), 4);
+  function.subVendor =
+      sysfsHex(tree.value(function.path + "/subsystem_vendor"), 4);
+  function.subDevice =
+      sysfsHex(tree.value(function.path + "/subsystem_device"), 4);
   function.revision = sysfsHex(tree.value(function.path + "/revision"), 2);
   return function;
 }
@@ -59,11 +75,12 @@ void addFields(const FileTree& tree, const Function& function, Detail detail,
   if (detail == Detail::kBasic) return;
   // Zero subsystem IDs (bridges, many virtual devices) name nothing.
   if (function.subVendor.value_or(0) != 0)
-    section->add(&item->fields, "Subsystem",
-                 names.subsystem(function.vendor, function.device,
-                                 *function.subVendor,
-                                 function.subDevice.value_or(0)));
-  section->add(&item->fields, "Driver", tree.linkName(function.path + "/driver"));
+    section->add(
+        &item->fields, "Subsystem",
+        names.subsystem(function.vendor, function.device, *function.subVendor,
+                        function.subDevice.value_or(0)));
+  section->add(&item->fields, "Driver",
+               tree.linkName(function.path + "/driver"));
   if (detail != Detail::kFull) return;
   std::string ids = hex4(function.vendor) + ":" + hex4(function.device);
   if (function.subVendor.value_or(0) != 0 && function.subDevice)
@@ -74,19 +91,11 @@ void addFields(const FileTree& tree, const Function& function, Detail detail,
     section->add(&item->fields, "Revision", std::to_string(*function.revision));
   section->add(&item->fields, "Link", linkText(tree, function.path));
   std::string node = tree.value(function.path + "/numa_node");
-  if (!node.empty() && node[0] != '-') section->add(&item->fields, "NUMA Node", node);
+  if (!node.empty() && node[0] != '-')
+    section->add(&item->fields, "NUMA Node", node);
 }
 
 }  // namespace
-
-std::optional<std::uint32_t> sysfsHex(const std::string& text,
-                                      std::size_t digits) {
-  if (text.size() < 3 || text.size() > 2 + digits || text[0] != '0' ||
-      (text[1] != 'x' && text[1] != 'X') ||
-      text.find_first_not_of("0123456789abcdefABCDEF", 2) != std::string::npos)
-    return std::nullopt;
-  return static_cast<std::uint32_t>(std::stoul(text.substr(2), nullptr, 16));
-}
 
 Section pciSection(const FileTree& tree, Detail detail) {
   Section section{"PCI Devices", "", "Address", {}, {}};

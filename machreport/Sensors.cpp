@@ -31,7 +31,8 @@ bool flagAt(const Dictionary& dictionary, const char* key) {
   return flag && flag->value();
 }
 
-std::string join(std::string_view separator, const std::vector<std::string>& parts) {
+std::string join(std::string_view separator,
+                 const std::vector<std::string>& parts) {
   std::string joined;
   for (const std::string& part : parts)
     joined += (joined.empty() ? "" : std::string(separator)) + part;
@@ -61,7 +62,8 @@ std::string sensorCounts(const std::vector<DictionaryRef>& sensors) {
   for (const auto& sensor : sensors) ++kinds[stringAt(*sensor, "kind")];
   std::vector<std::string> parts;
   for (const auto& [kind, count] : kinds)
-    parts.push_back(std::to_string(count) + " " + (kind.empty() ? "other" : kind));
+    parts.push_back(std::to_string(count) + " " +
+                    (kind.empty() ? "other" : kind));
   return std::to_string(sensors.size()) + " (" + join(", ", parts) + ")";
 }
 
@@ -122,8 +124,8 @@ Section sensorsSection(const FileTree& tree, Detail detail) {
   if (port->sendRequest(0, {}, kSendTimeout, kReceiveTimeout, &bytes) !=
       MessagePort::kSuccess)
     return empty;
-  auto status =
-      as<Dictionary>(readXMLPropertyList(bytes, Mutability::kImmutable, &error));
+  auto status = as<Dictionary>(
+      readXMLPropertyList(bytes, Mutability::kImmutable, &error));
   return status ? summarizeStatus(*status, detail) : empty;
 }
 

@@ -193,9 +193,10 @@ void addCaches(const FileTree& tree, Section* section) {
                                       index + "/shared_cpu_list");
       if (!shared.empty()) groups.insert(shared);
     }
-    std::string name = "L" + level + (type == "Data"          ? "d"
-                                      : type == "Instruction" ? "i"
-                                                              : "");
+    std::string name = "L" + level +
+                       (type == "Data"          ? "d"
+                        : type == "Instruction" ? "i"
+                                                : "");
     std::string text = size;
     if (!groups.empty())
       text += " (" + std::to_string(groups.size()) +
@@ -210,9 +211,9 @@ std::map<std::string, std::string> udevProperties(const FileTree& tree,
                                                   const std::string& sysPath) {
   std::map<std::string, std::string> properties;
   std::string number = tree.value(sysPath + "/dev");
-  if (number.empty() || number.find('/') != std::string::npos) return properties;
-  std::istringstream lines(
-      tree.read("/run/udev/data/b" + number).value_or(""));
+  if (number.empty() || number.find('/') != std::string::npos)
+    return properties;
+  std::istringstream lines(tree.read("/run/udev/data/b" + number).value_or(""));
   for (std::string line; std::getline(lines, line);) {
     std::size_t equals = line.find('=');
     if (line.rfind("E:", 0) == 0 && equals != std::string::npos)
@@ -233,7 +234,7 @@ std::string transport(const FileTree& tree, const std::string& name,
                       const std::map<std::string, std::string>& udev) {
   std::string target = tree.linkTarget("/sys/block/" + name);
   const std::pair<const char*, const char*> kinds[] = {
-      {"/nvme", "NVMe"}, {"/usb", "USB"},   {"/ata", "SATA"},
+      {"/nvme", "NVMe"},     {"/usb", "USB"}, {"/ata", "SATA"},
       {"/virtio", "virtio"}, {"/mmc", "MMC"}, {"/host", "SAS/SCSI"}};
   for (const auto& [part, kind] : kinds)
     if (target.find(part) != std::string::npos) return kind;

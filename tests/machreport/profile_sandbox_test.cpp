@@ -1,21 +1,15 @@
 // "profile" through the tool, with the real machreport on a fake machine
 // bound at the real kernel paths.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "tests/sandbox/Sandbox.h"
 
 namespace steward::sandbox {
 namespace {
 
-namespace fs = std::filesystem;
-
 TEST(ProfileOnAFakeMachine, AnswersTheMachinesOwnProfile) {
-  char pattern[] = "/tmp/fake_machine.XXXXXX";
-  std::string machine = mkdtemp(pattern);
+  Sandbox sandbox;
+  std::string machine = sandbox.hostPath("/machine");
   const std::pair<const char*, const char*> files[] = {
       {"/sys/class/dmi/id/sys_vendor", "Kestrel Systems\n"},
       {"/sys/class/dmi/id/product_name", "KS-2000\n"},
@@ -24,20 +18,15 @@ TEST(ProfileOnAFakeMachine, AnswersTheMachinesOwnProfile) {
       {"/sys/bus/pci/devices/0000:00:1f.2/class", "0x010601\n"},
       {"/sys/block/sd\x1b[1m/size", "2048\n"},
       {"/proc/cpuinfo", "processor\t: 0\nmodel name\t: Kestrel K9\n\n"},
-      {"/proc/meminfo", "MemTotal: 1024 kB\n"},
       {"/proc/uptime", "90061.5 12.0\n"}};
-  for (const auto& [path, contents] : files) {
-    fs::create_directories(fs::path(machine + path).parent_path());
-    std::ofstream(machine + path) << contents;
-  }
-  Sandbox sandbox;
+  for (const auto& [path, contents] : files)
+    sandbox.writeFile("/machine" + std::string(path), contents);
   sandbox.writeFile("/etc/os-release", "PRETTY_NAME=\"Kestrel OS 1\"\n");
   RunResult direct = sandbox.run(
       {.shell = "/usr/sbin/machreport -detailLevel -1", .fakeMachine = machine});
   RunResult asked = sandbox.run({.input = request("profile"),
                                  .environment = {{"REMOTE_USER", "carol"}},
                                  .fakeMachine = machine});
-  fs::remove_all(machine);
   ASSERT_EQ(direct.exitStatus, 0);
   auto reply = as<Dictionary>(parsed(asked.output));
   ASSERT_TRUE(reply) << asked.output;
