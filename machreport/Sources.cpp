@@ -170,7 +170,7 @@ std::string secureBootState(const FileTree& tree) {
   return (*bytes)[4] == 1 ? "enabled" : (*bytes)[4] == 0 ? "disabled" : "";
 }
 
-// "L2 Cache: 1 MiB (4 instances)" per cache of cpu0: its size once and how
+// "L2 Cache: 1024K (4 instances)" per cache of cpu0: its size once and how
 // many distinct groups of processors share one such cache.
 void addCaches(const FileTree& tree, Section* section) {
   constexpr std::string_view kCpus = "/sys/devices/system/cpu/";
