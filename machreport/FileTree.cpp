@@ -58,12 +58,15 @@ bool FileTree::exists(std::string_view absolute) const {
   return ::stat(path(absolute).c_str(), &info) == 0;
 }
 
-std::string FileTree::linkName(std::string_view absolute) const {
+std::string FileTree::linkTarget(std::string_view absolute) const {
   char target[PATH_MAX];
   ssize_t n = ::readlink(path(absolute).c_str(), target, sizeof target);
-  if (n <= 0) return {};
-  std::string_view text(target, static_cast<std::size_t>(n));
-  return std::string(text.substr(text.rfind('/') + 1));
+  return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : "";
+}
+
+std::string FileTree::linkName(std::string_view absolute) const {
+  std::string target = linkTarget(absolute);
+  return target.substr(target.rfind('/') + 1);
 }
 
 }  // namespace steward::machreport

@@ -29,6 +29,8 @@ class FileTree {
   // Names in a directory, sorted, "." and ".." left out.
   std::vector<std::string> list(std::string_view absolute) const;
   bool exists(std::string_view absolute) const;
+  // A symbolic link's target; empty when it is none.
+  std::string linkTarget(std::string_view absolute) const;
   // The last part of a symbolic link's target; empty when it is none.
   std::string linkName(std::string_view absolute) const;
 

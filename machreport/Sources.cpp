@@ -5,6 +5,7 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <limits>
@@ -14,6 +15,8 @@
 #include <sstream>
 
 #include "machreport/MemoryDevice.h"
+#include "machreport/Pci.h"
+#include "machreport/Sensors.h"
 
 namespace steward::machreport {
 
@@ -86,9 +89,23 @@ std::string withUnit(std::uint64_t number, const char* unit) {
   return number == 0 ? "" : std::to_string(number) + unit;
 }
 
+// The memory-device entries ("17-N") in the firmware's order: by N as a
+// number, so that "17-10" follows "17-9".
+std::vector<std::string> memoryEntries(const FileTree& tree) {
+  std::vector<std::pair<std::uint64_t, std::string>> numbered;
+  for (std::string& entry : tree.list("/sys/firmware/dmi/entries"))
+    if (entry.rfind("17-", 0) == 0)
+      numbered.emplace_back(decimal(entry.substr(3)).value_or(UINT64_MAX),
+                            std::move(entry));
+  std::sort(numbered.begin(), numbered.end());
+  std::vector<std::string> entries;
+  for (auto& [number, entry] : numbered) entries.push_back(std::move(entry));
+  return entries;
+}
+
 void addMemoryModules(const FileTree& tree, Section* section) {
-  for (const std::string& entry : tree.list("/sys/firmware/dmi/entries")) {
-    if (entry.rfind("17-", 0) != 0) continue;
+  int slots = 0, used = 0;
+  for (const std::string& entry : memoryEntries(tree)) {
     auto raw = tree.read("/sys/firmware/dmi/entries/" + entry + "/raw", 4096);
     if (!raw) continue;
     auto device = parseMemoryDevice(*raw);
@@ -105,7 +122,12 @@ void addMemoryModules(const FileTree& tree, Section* section) {
     section->add(&item.fields, "Manufacturer", device->manufacturer);
     section->add(&item.fields, "Part Number", device->partNumber);
     section->items.push_back(std::move(item));
+    ++slots;
+    used += device->installed;
   }
+  if (slots > 0)
+    section->add("Slots", std::to_string(used) + " of " +
+                              std::to_string(slots) + " in use");
 }
 
 std::uint64_t sectors(const FileTree& tree, const std::string& path) {
@@ -138,6 +160,87 @@ void addAddresses(const std::string& name, Section* section, Item* item) {
   section->add(&item->fields, "Addresses", joined);
 }
 
+// SecureBoot holds four attribute bytes, then one byte: 1 when enforced.
+std::string secureBootState(const FileTree& tree) {
+  auto bytes = tree.read(
+      "/sys/firmware/efi/efivars/"
+      "SecureBoot-8be4df61-93ca-11d2-aa0d-00e098032b8c",
+      16);
+  if (!bytes || bytes->size() != 5) return {};
+  return (*bytes)[4] == 1 ? "enabled" : (*bytes)[4] == 0 ? "disabled" : "";
+}
+
+// "L2 Cache: 1024K (4 instances)" per cache of cpu0: its size once and how
+// many distinct groups of processors share one such cache.
+void addCaches(const FileTree& tree, Section* section) {
+  constexpr std::string_view kCpus = "/sys/devices/system/cpu/";
+  std::vector<std::string> cpus;
+  for (const std::string& name : tree.list(kCpus))
+    if (name.size() > 3 && name.rfind("cpu", 0) == 0 &&
+        name.find_first_not_of("0123456789", 3) == std::string::npos)
+      cpus.push_back(name);
+  std::string cache0 = std::string(kCpus) + "cpu0/cache/";
+  for (const std::string& index : tree.list(cache0)) {
+    if (index.rfind("index", 0) != 0) continue;
+    std::string path = cache0 + index;
+    std::string level = tree.value(path + "/level");
+    std::string type = tree.value(path + "/type");
+    std::string size = tree.value(path + "/size");
+    if (level.empty() || size.empty()) continue;
+    std::set<std::string> groups;
+    for (const std::string& cpu : cpus) {
+      std::string shared = tree.value(std::string(kCpus) + cpu + "/cache/" +
+                                      index + "/shared_cpu_list");
+      if (!shared.empty()) groups.insert(shared);
+    }
+    std::string name = "L" + level +
+                       (type == "Data"          ? "d"
+                        : type == "Instruction" ? "i"
+                                                : "");
+    std::string text = size;
+    if (!groups.empty())
+      text += " (" + std::to_string(groups.size()) +
+              (groups.size() == 1 ? " instance)" : " instances)");
+    section->add(name + " Cache", text);
+  }
+}
+
+// udev's record of a device, /run/udev/data/bMAJOR:MINOR: its "E:KEY=VALUE"
+// lines. Empty where udev does not run or has not seen the device.
+std::map<std::string, std::string> udevProperties(const FileTree& tree,
+                                                  const std::string& sysPath) {
+  std::map<std::string, std::string> properties;
+  std::string number = tree.value(sysPath + "/dev");
+  if (number.empty() || number.find('/') != std::string::npos)
+    return properties;
+  std::istringstream lines(tree.read("/run/udev/data/b" + number).value_or(""));
+  for (std::string line; std::getline(lines, line);) {
+    std::size_t equals = line.find('=');
+    if (line.rfind("E:", 0) == 0 && equals != std::string::npos)
+      properties[line.substr(2, equals - 2)] = line.substr(equals + 1);
+  }
+  return properties;
+}
+
+std::string lookup(const std::map<std::string, std::string>& map,
+                   const std::string& key) {
+  auto found = map.find(key);
+  return found == map.end() ? "" : found->second;
+}
+
+// How the disk is attached, read from where the kernel placed it; udev's
+// bus name when the path does not tell.
+std::string transport(const FileTree& tree, const std::string& name,
+                      const std::map<std::string, std::string>& udev) {
+  std::string target = tree.linkTarget("/sys/block/" + name);
+  const std::pair<const char*, const char*> kinds[] = {
+      {"/nvme", "NVMe"},     {"/usb", "USB"}, {"/ata", "SATA"},
+      {"/virtio", "virtio"}, {"/mmc", "MMC"}, {"/host", "SAS/SCSI"}};
+  for (const auto& [part, kind] : kinds)
+    if (target.find(part) != std::string::npos) return kind;
+  return lookup(udev, "ID_BUS");
+}
+
 }  // namespace
 
 Section hardwareSection(const FileTree& tree, Detail detail) {
@@ -165,6 +268,7 @@ Section firmwareSection(const FileTree& tree, Detail detail) {
   } else if (!tree.list(kDmi).empty()) {
     section.add("Boot Mode", "Legacy BIOS");
   }
+  section.add("Secure Boot", secureBootState(tree));
   section.add("Version", dmi(tree, "bios_version"));
   if (detail == Detail::kBasic) return section;
   section.add("Vendor", dmi(tree, "bios_vendor"));
@@ -200,6 +304,12 @@ Section processorsSection(const FileTree& tree, Detail detail) {
     section.add("Speed",
                 first["cpu MHz"].empty() ? "" : first["cpu MHz"] + " MHz");
   }
+  if (detail == Detail::kFull) {
+    if (auto khz = decimal(tree.value(
+            "/sys/devices/system/cpu/cpu0/cpufreq/cpuinfo_min_freq")))
+      section.add("Minimum Speed", std::to_string(*khz / 1000) + " MHz");
+  }
+  addCaches(tree, &section);
   if (detail == Detail::kFull)
     section.add("Flags",
                 first.count("flags") ? first["flags"] : first["Features"]);
@@ -232,9 +342,16 @@ Section storageSection(const FileTree& tree, Detail detail) {
     if (std::uint64_t count = sectors(tree, path))
       section.add(&item.fields, "Size", bytesText(count * 512));
     if (detail != Detail::kBasic) {
-      section.add(&item.fields, "Model", tree.value(path + "/device/model"));
+      auto udev = udevProperties(tree, path);
+      std::string model = tree.value(path + "/device/model");
+      std::string serial = tree.value(path + "/device/serial");
+      section.add(&item.fields, "Model",
+                  model.empty() ? lookup(udev, "ID_MODEL") : model);
+      // SATA disks tell their serial number only through an inquiry,
+      // which udev made at attach time.
       section.add(&item.fields, "Serial Number",
-                  tree.value(path + "/device/serial"));
+                  serial.empty() ? lookup(udev, "ID_SERIAL_SHORT") : serial);
+      section.add(&item.fields, "Transport", transport(tree, name, udev));
       std::string rotational = tree.value(path + "/queue/rotational");
       if (!rotational.empty())
         section.add(&item.fields, "Rotational",
@@ -247,8 +364,11 @@ Section storageSection(const FileTree& tree, Detail detail) {
       std::string partitions;
       for (const std::string& part : tree.list(path)) {
         if (!tree.exists(path + "/" + part + "/partition")) continue;
+        std::string fileSystem =
+            lookup(udevProperties(tree, path + "/" + part), "ID_FS_TYPE");
         partitions += (partitions.empty() ? "" : ", ") + part + " " +
-                      bytesText(sectors(tree, path + "/" + part) * 512);
+                      bytesText(sectors(tree, path + "/" + part) * 512) +
+                      (fileSystem.empty() ? "" : " " + fileSystem);
       }
       section.add(&item.fields, "Partitions", partitions);
     }
@@ -321,7 +441,8 @@ std::vector<Section> collectProfile(const FileTree& tree, Detail detail) {
   return {hardwareSection(tree, detail),   firmwareSection(tree, detail),
           processorsSection(tree, detail), memorySection(tree, detail),
           storageSection(tree, detail),    networkSection(tree, detail),
-          softwareSection(tree, detail)};
+          pciSection(tree, detail),        softwareSection(tree, detail),
+          sensorsSection(tree, detail)};
 }
 
 }  // namespace steward::machreport

@@ -6,8 +6,11 @@
 
 #include "machreport/Command.h"
 #include "machreport/MemoryDevice.h"
+#include "machreport/Pci.h"
+#include "machreport/Sensors.h"
 #include "machreport/Sources.h"
 #include "platform/PropertyList.h"
+#include "tests/support/ValueBuilders.h"
 
 namespace steward::machreport {
 namespace {
@@ -119,17 +122,48 @@ class FakeMachine : public ::testing::Test {
     write("/proc/meminfo",
           "MemTotal:       16384 kB\nMemFree:         100 kB\n");
     write("/sys/firmware/dmi/entries/17-0/raw", memoryRecord());
-    write("/sys/firmware/dmi/entries/17-1/raw", memoryRecord().substr(0, 0x14));
+    write("/sys/firmware/dmi/entries/17-3/raw", memoryRecord().substr(0, 0x14));
     write("/sys/firmware/dmi/entries/17-2/raw", "\x11\x30garbage");
-    write("/sys/block/sda/size", "2048\n");
-    write("/sys/block/sda/device/model", "KDisk\n");
-    write("/sys/block/sda/queue/rotational", "0\n");
-    write("/sys/block/sda/sda1/partition", "1\n");
-    write("/sys/block/sda/sda1/size", "1024\n");
+    write("/sys/firmware/dmi/entries/17-10/raw", memoryRecord(0));
+    const std::pair<const char*, const char*> disk[] = {
+        {"size", "2048"}, {"dev", "8:0"}, {"device/model", "KDisk"},
+        {"queue/rotational", "0"}, {"sda1/partition", "1"}, {"sda1/size", "1024"},
+        {"sda1/dev", "8:1"}};
+    for (const auto& [file, value] : disk)
+      write(std::string("/sys/devices/pci0000:00/0000:00:1f.2/ata1/block/sda/") + file,
+            value + std::string("\n"));
     write("/sys/block/loop0/size", "8\n");
     write("/sys/class/net/eth\xff" "0/address", "02:00:00:00:00:01\x1b\n");
     write("/sys/class/net/lo/address", "00:00:00:00:00:00\n");
     write("/etc/os-release", "NAME=x\nPRETTY_NAME=\"Kestrel OS 1\"\n");
+    write("/sys/firmware/efi/efivars/SecureBoot-8be4df61-93ca-11d2-aa0d-"
+          "00e098032b8c", std::string("\x06\0\0\0\x01", 5));
+    for (int cpu = 0; cpu < 8; ++cpu) {  // L1d per core, L3 per socket
+      std::string cache = "/sys/devices/system/cpu/cpu" + std::to_string(cpu) + "/cache/";
+      write(cache + "index0/shared_cpu_list", std::to_string(cpu / 2 * 2) + "-" +
+                                              std::to_string(cpu / 2 * 2 + 1));
+      write(cache + "index3/shared_cpu_list", cpu < 4 ? "0-3\n" : "4-7\n");
+    }
+    const std::pair<const char*, const char*> caches[] = {
+        {"index0/level", "1"}, {"index0/type", "Data"}, {"index0/size", "48K"},
+        {"index3/level", "3"}, {"index3/type", "Unified"}, {"index3/size", "32768K"}};
+    for (const auto& [file, value] : caches)
+      write(std::string("/sys/devices/system/cpu/cpu0/cache/") + file, value);
+    fs::create_symlink("../devices/pci0000:00/0000:00:1f.2/ata1/block/sda",
+                       root_ + "/sys/block/sda");
+    // A serial number only udev knows, and a file system on the partition.
+    write("/run/udev/data/b8:0", "S:disk/by-id/x\nE:ID_SERIAL_SHORT=WD-\x01 9\n");
+    write("/run/udev/data/b8:1", "E:ID_FS_TYPE=ext4\n");
+    const std::pair<const char*, const char*> pci[] = {
+        {"0000:00:1f.2/vendor", "0x8086"}, {"0000:00:1f.2/device", "0x2922"},
+        {"0000:00:1f.2/class", "0x010601"}, {"0000:00:1f.2/subsystem_vendor", "0x1af4"},
+        {"0000:00:1f.2/subsystem_device", "0x1100"}, {"0000:00:1f.2/revision", "0x02"},
+        {"0000:00:1f.2/current_link_speed", "8.0 GT/s PCIe"},
+        {"0000:00:1f.2/current_link_width", "4"}, {"0000:00:1f.2/numa_node", "-1"},
+        {"0000:00:00.0/vendor", "0x8086"}, {"0000:00:00.0/device", "0xfff0"},
+        {"0000:00:00.0/class", "0x060000"}, {"0000:00:03.0/vendor", "zz"}};
+    for (const auto& [file, value] : pci)
+      write(std::string("/sys/bus/pci/devices/") + file, value + std::string("\n"));
   }
   std::string root_;
 };
@@ -162,10 +196,13 @@ TEST_F(FakeMachine, EachLevelTellsMore) {
   Cores: 4
   Threads: 8
   Speed: 3500 MHz
+  L1d Cache: 48K (4 instances)
+  L3 Cache: 32768K (2 instances)
 )"},
       {memorySection, Detail::kBasic, "Memory:\n  Total: 16777216 bytes (0.0 GB)\n"},
       {memorySection, Detail::kUsual, R"(Memory:
   Total: 16777216 bytes (0.0 GB)
+  Slots: 2 of 3 in use
   DIMM_A1:
     Bank: BANK 0
     Size: 8589934592 bytes (8.6 GB)
@@ -173,26 +210,81 @@ TEST_F(FakeMachine, EachLevelTellsMore) {
     Speed: 3200 MT/s
     Manufacturer: Hynix
     Part Number: HMA81
-  17-1:
+  17-3:
     Size: 8589934592 bytes (8.6 GB)
     Type: DDR4
+  DIMM_A1:
+    Bank: BANK 0
+    Size: empty
+    Type: DDR4
+    Speed: 3200 MT/s
+    Manufacturer: Hynix
+    Part Number: HMA81
 )"},
       {storageSection, Detail::kBasic, "Storage:\n  sda:\n    Size: 1048576 bytes (0.0 GB)\n"},
       {storageSection, Detail::kFull, R"(Storage:
   sda:
     Size: 1048576 bytes (0.0 GB)
     Model: KDisk
+    Serial Number: WD-? 9
+    Transport: SATA
     Rotational: no
-    Partitions: sda1 524288 bytes (0.0 GB)
+    Partitions: sda1 524288 bytes (0.0 GB) ext4
 )"},
       {networkSection, Detail::kBasic, "Network:\n  eth?0:\n    MAC Address: 02:00:00:00:00:01?\n"},
-      {firmwareSection, Detail::kBasic, "Firmware:\n  Boot Mode: Legacy BIOS\n"},
+      {firmwareSection, Detail::kBasic, "Firmware:\n  Boot Mode: UEFI\n  Secure Boot: enabled\n"},
+      {pciSection, Detail::kFull, R"(PCI Devices:
+  0000:00:00.0:
+    Class: Host bridge
+    Vendor: Intel Corporation
+    Device: Device fff0
+    IDs: 8086:fff0
+  0000:00:1f.2:
+    Class: SATA controller
+    Vendor: Intel Corporation
+    Device: 82801IR/IO/IH (ICH9R/DO/DH) 6 port SATA Controller [AHCI mode]
+    Subsystem: Red Hat, Inc. QEMU Virtual Machine
+    IDs: 8086:2922 (subsystem 1af4:1100)
+    Revision: 2
+    Link: 8.0 GT/s PCIe x4
+)"},
       {softwareSection, Detail::kBasic, "Software:\n  System: Kestrel OS 1\n"},
   };
   // clang-format on
   for (const Case& c : cases) {
     EXPECT_EQ(formatText({c.source(FileTree(root_), c.detail)}), c.text);
   }
+}
+
+TEST(Sensors, TheSummaryGrowsWithTheLevel) {
+  auto fan = dictionaryOf({{"chip", makeString("nct-isa")}, {"label", makeString("fan1")},
+                           {"kind", makeString("fan")}, {"unit", makeString("RPM")},
+                           {"value", makeReal(1200.25)}, {"min", makeInteger(300)},
+                           {"alarm", makeBoolean(true)}});
+  auto status = dictionaryOf(
+      {{"Health", makeString("warning")},
+       {"Sensors", arrayOf({fan, makeString("stray")})},
+       {"PowerSupplies", arrayOf({dictionaryOf({{"name", makeString("PSU1")},
+                                                {"online", makeBoolean(false)}})})},
+       {"ServiceLight", dictionaryOf({{"Available", makeBoolean(true)},
+                                      {"On", makeBoolean(true)}})}});
+  const std::pair<Detail, const char*> cases[] = {
+      {Detail::kBasic, "Sensors:\n  Health: warning\n"},
+      {Detail::kFull, R"(Sensors:
+  Health: warning
+  Count: 1 (1 fan)
+  Alarms: nct-isa fan1
+  Power Supplies: PSU1 offline
+  Service Light: on
+  nct-isa fan1:
+    Value: 1200.2 RPM
+    Minimum: 300.0 RPM
+    Alarm: yes
+)"}};
+  for (const auto& [detail, text] : cases)
+    EXPECT_EQ(formatText({summarizeStatus(*status, detail)}), text);
+  EXPECT_EQ(formatText({summarizeStatus(*dictionaryOf({}), Detail::kFull)}),
+            "Sensors:\n  Count: 0\n");
 }
 
 TEST_F(FakeMachine, TheXmlFormHoldsTheSameValues) {
@@ -213,7 +305,7 @@ TEST_F(FakeMachine, TheXmlFormHoldsTheSameValues) {
   EXPECT_EQ(string(section("Processors")->objectForKey("Flags")), "fpu sse");
   auto modules = std::dynamic_pointer_cast<Array>(
       section("Memory")->objectForKey("Modules"));
-  ASSERT_EQ(modules->count(), 2u);
+  ASSERT_EQ(modules->count(), 3u);
   auto first = std::dynamic_pointer_cast<Dictionary>(modules->objectAtIndex(0));
   EXPECT_EQ(string(first->objectForKey("Locator")), "DIMM_A1");
   EXPECT_EQ(string(first->objectForKey("Speed")), "3200 MT/s");
@@ -232,7 +324,7 @@ TEST_F(FakeMachine, AnEmptyMachineStillHasAProfile) {
             0);
   EXPECT_EQ(out,
             "Hardware:\n\nFirmware:\n\nProcessors:\n\nMemory:\n\nStorage:"
-            "\n\nNetwork:\n\nSoftware:\n");
+            "\n\nNetwork:\n\nPCI Devices:\n\nSoftware:\n\nSensors:\n");
   EXPECT_EQ(runMachreport({"-root", root_ + "/missing", "-xml"}, &out, &err),
             0);
 }

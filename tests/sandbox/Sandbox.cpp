@@ -164,6 +164,7 @@ std::vector<std::string> Sandbox::bwrapArguments(const RunOptions& options) cons
                "--ro-bind", STEWARD_KESTREL_PATH, toolPath, "--chdir", "/",
                "--setenv", "PATH", "/steward/bin:/usr/bin:/bin"});
   if (options.fakeHardware) addFakeHardware(&args);
+  if (!options.fakeMachine.empty()) addFakeMachine(options.fakeMachine, &args);
   for (const auto& [name, value] : options.environment) {
     args.insert(args.end(), {"--setenv", name, value});
   }
@@ -193,6 +194,17 @@ void Sandbox::addFakeHardware(std::vector<std::string>* args) const {
   for (std::string name : kFakeClasses) {
     fs::create_directories(hostPath("/sys/class/" + name));
     args->insert(args->end(), {"--bind", hostPath("/sys/class/" + name), "/sys/class/" + name});
+  }
+}
+
+void Sandbox::addFakeMachine(const std::string& machine, std::vector<std::string>* args) {
+  args->insert(args->end(), {"--ro-bind", machine + "/sys", "/sys", "--ro-bind",
+                             STEWARD_MACHREPORT_PATH, "/usr/sbin/machreport"});
+  std::error_code ignored;
+  for (const auto& entry : fs::recursive_directory_iterator(machine + "/proc", ignored)) {
+    if (!entry.is_regular_file()) continue;
+    std::string path = entry.path();
+    args->insert(args->end(), {"--ro-bind", path, path.substr(machine.size())});
   }
 }
 

@@ -28,6 +28,10 @@ struct RunOptions {
   std::map<std::string, std::string> environment = {};  // besides PATH
   std::string shell = {};  // when set, this runs through /bin/sh instead
   bool fakeHardware = false;  // /sys/class/{hwmon,power_supply,leds} from hostPath()
+  // A host directory standing for a machine: its sys is the sandbox's /sys,
+  // its proc files are laid over /proc's, and the real machreport is at
+  // /usr/sbin/machreport. Not together with fakeHardware.
+  std::string fakeMachine = {};
 };
 
 // Standard error goes to the test's own.
@@ -84,6 +88,7 @@ class Sandbox {
  private:
   std::vector<std::string> bwrapArguments(const RunOptions& options) const;
   void addFakeHardware(std::vector<std::string>* args) const;
+  static void addFakeMachine(const std::string& machine, std::vector<std::string>* args);
 
   std::string root_;
   std::unique_ptr<LogCapture> log_;
