@@ -22,7 +22,8 @@ std::string hostName() {
 }
 
 std::string mailSummary(const MailSettings& mail) {
-  if (!mail.enabled) return "no mail";
+  if (mail.recipients.empty()) return "no mail: no recipients";
+  if (!mail.enabled) return "no mail: not enabled";
   std::string to;
   for (const std::string& recipient : mail.recipients) to += (to.empty() ? "" : ", ") + recipient;
   return "mail to " + to;
@@ -39,6 +40,8 @@ AlertMonitor::AlertMonitor(SensorSource& sensors, std::string settingsPath,
       watch_(std::move(settingsPath), [this] { reload(); }) {}
 
 AlertMonitor::~AlertMonitor() {
+  // The queue is in memory only.
+  if (outbox_.size() > 0) syslog(LOG_WARNING, "%zu alarm mails not sent", outbox_.size());
   if (timerSource_) timerSource_->invalidate();
   if (timerFd_ >= 0) close(timerFd_);
 }

@@ -26,8 +26,7 @@ TEST(ServiceNotifierTest, SendsOneDatagramToTheNamedSocket) {
   char buffer[64] = {};
   EXPECT_EQ(recv(fd, buffer, sizeof buffer, MSG_DONTWAIT), 28);
   EXPECT_STREQ(buffer, "RELOADING=1\nMONOTONIC_USEC=5");
-  close(fd);
-  unlink(path.c_str());
+  close(fd), unlink(path.c_str());
   EXPECT_FALSE(notifyServiceManager("READY=1", &error));
   EXPECT_EQ(error, "cannot notify " + path + ": No such file or directory");
   unsetenv("NOTIFY_SOCKET");

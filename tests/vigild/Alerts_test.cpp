@@ -89,13 +89,11 @@ TEST_F(OutboxTest, OverflowDropsTheOldestWaitingMail) {
 }
 
 TEST(AlertMailTest, WholeMessageWithBuiltInTexts) {
-  setenv("TZ", "UTC", 1);
-  tzset();
+  setenv("TZ", "UTC", 1), tzset();
   MailSettings settings{.recipients = {"ops@example.org", "Root <root@example.org>"},
                         .sender = "vigild@example.org"};
   AlertMail mail = composeAlertMail(settings, {cpu(91), Level::kWarning, Level::kOk}, "rack7",
                                     1700000000);
-  EXPECT_EQ(mail.subject, "[vigild] CPU warning on rack7");
   EXPECT_EQ(mail.message,
             "From: vigild@example.org\nTo: ops@example.org, Root <root@example.org>\n"
             "Subject: [vigild] CPU warning on rack7\nDate: Tue, 14 Nov 2023 22:13:20 +0000\n"
@@ -115,18 +113,14 @@ TEST(AlertMailTest, TemplatesWordsAndHeaderSafety) {
                                       {"AlarmBody", "{value} {was}\n"}}};
   SensorReading reading = cpu(91);
   reading.label = "CPU\r\nBcc: evil@example.org";
-  auto subject = [](const std::string& message) {
-    std::size_t at = message.find("\nSubject: ") + 1;
-    return message.substr(at, message.find('\n', at) - at);
-  };
   AlertMail alarm = composeAlertMail(settings, {reading, Level::kWarning, Level::kOk}, "h", 0);
-  EXPECT_EQ(subject(alarm.message),
-            "Subject: CPU  Bcc: evil@example.org: Warnung {unknown}");
+  EXPECT_EQ(alarm.subject, "CPU  Bcc: evil@example.org: Warnung {unknown}");
   EXPECT_EQ(alarm.message.find("\nBcc"), std::string::npos);
   EXPECT_EQ(alarm.message.substr(alarm.message.find("\n\n")), "\n\n91 °C normal\n");
   reading.label = "Gehäuse";
   AlertMail clear = composeAlertMail(settings, {reading, Level::kOk, Level::kWarning}, "h", 0);
-  EXPECT_EQ(subject(clear.message), "Subject: =?UTF-8?B?R2Vow6R1c2UgaXN0IG5vcm1hbA==?=");
+  EXPECT_NE(clear.message.find("\nSubject: =?UTF-8?B?R2Vow6R1c2UgaXN0IG5vcm1hbA==?=\n"),
+            std::string::npos);
   EXPECT_EQ(clear.message.substr(clear.message.find("\n\n")), "\n\n91 °C Warnung\n");
 }
 
