@@ -1,8 +1,10 @@
 // vigild: the hardware-monitor daemon. It serves the machine's status on the
 // "vigildPort" message port until SIGTERM, having first linked the service
-// light's registry entry to the LED; with --once it prints one status
-// document to standard output and exits, changing nothing.
+// light's registry entry to the LED, and mails alarm transitions; SIGHUP
+// reads the settings again. With --once it prints one status document to
+// standard output and exits, changing nothing.
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -12,7 +14,9 @@
 #include <cstring>
 
 #include "platform/PropertyList.h"
+#include "platform/ServiceNotifier.h"
 #include "platform/XmlPropertyList.h"
+#include "vigild/AlertMonitor.h"
 #include "vigild/LibSensorsSource.h"
 #include "vigild/Status.h"
 #include "vigild/StatusServer.h"
@@ -25,8 +29,6 @@ using namespace steward::vigild;
 // A status read this recently is served again: many clients at once cost
 // one reading of the chips.
 constexpr auto kStatusLifetime = std::chrono::seconds(1);
-
-constexpr const char* kSettingsPath = "/etc/vigild.conf";
 
 volatile std::sig_atomic_t stopRequested = 0;
 
@@ -58,6 +60,33 @@ std::string statusDocument(SensorSource& sensors, const ServiceLight& light) {
   return xml;
 }
 
+void notify(const std::string& state) {
+  std::string error;
+  if (!notifyServiceManager(state, &error)) syslog(LOG_WARNING, "%s", error.c_str());
+}
+
+// SIGHUP arrives through a descriptor on the run loop, so that the reload
+// runs between requests, not inside a signal handler.
+std::shared_ptr<RunLoopSource> reloadOnHangup(AlertMonitor& monitor) {
+  sigset_t hangup;
+  sigemptyset(&hangup);
+  sigaddset(&hangup, SIGHUP);
+  sigprocmask(SIG_BLOCK, &hangup, nullptr);
+  int fd = signalfd(-1, &hangup, SFD_NONBLOCK | SFD_CLOEXEC);
+  auto source = RunLoopSource::create(SocketWatch::create(fd, [&monitor, fd](SocketWatch&) {
+    signalfd_siginfo info;
+    while (read(fd, &info, sizeof info) == sizeof info) {
+      notify("RELOADING=1\n" + monotonicTimeField());
+      syslog(LOG_INFO, "reloading the settings");
+      monitor.reload();
+      notify("READY=1");
+    }
+  }));
+  if (source) RunLoop::current().addSource(source, kRunLoopCommonModes);
+  else syslog(LOG_ERR, "SIGHUP cannot reload: %m");
+  return source;
+}
+
 int serve(SensorSource& sensors, const ServiceLight& light) {
   std::string error;
   if (!light.setUp(&error)) {
@@ -84,9 +113,14 @@ int serve(SensorSource& sensors, const ServiceLight& light) {
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  AlertMonitor monitor(sensors);
+  if (!monitor.start(&error)) syslog(LOG_ERR, "no alarm mail: %s", error.c_str());
+  auto hangup = reloadOnHangup(monitor);
   syslog(LOG_INFO, "serving %s", StatusServer::kDefaultSocketPath);
+  notify("READY=1");
   server.serveUntil(&stopRequested);
   syslog(LOG_INFO, "stopping");
+  notify("STOPPING=1");
   return 0;
 }
 
