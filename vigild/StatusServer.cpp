@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/MessagePort.h"
+#include "platform/UnixListener.h"
 
 namespace steward::vigild {
 
@@ -39,30 +40,8 @@ StatusServer::~StatusServer() {
 }
 
 bool StatusServer::start(std::string* error) {
-  sockaddr_un address = {};
-  address.sun_family = AF_UNIX;
-  if (socketPath_.empty() || socketPath_.size() >= sizeof address.sun_path) {
-    *error = "socket path too long: " + socketPath_;
-    return false;
-  }
-  std::memcpy(address.sun_path, socketPath_.data(), socketPath_.size());
-  // A socket somebody still listens on stays theirs; a stale one is replaced.
-  int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  bool served = probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&address),
-                                       sizeof address) == 0;
-  if (probe >= 0) close(probe);
-  if (served) {
-    *error = socketPath_ + " is already served by another process";
-    return false;
-  }
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  unlink(socketPath_.c_str());
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(fd, 128) != 0) {
-    *error = "cannot serve " + socketPath_ + ": " + std::strerror(errno);
-    if (fd >= 0) close(fd);
-    return false;
-  }
+  int fd = listenOnUnixSocket(socketPath_, 128, SOCK_NONBLOCK, error);
+  if (fd < 0) return false;
   listener_ = fd;
   listenerSource_ = RunLoopSource::create(
       SocketWatch::create(fd, [this](SocketWatch&) { acceptClients(); }));

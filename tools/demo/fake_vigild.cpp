@@ -10,7 +10,6 @@
 // while there is no such file, the connection is closed unanswered. It runs
 // until it is killed.
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +21,8 @@
 #include <sstream>
 #include <string>
 #include <thread>
+
+#include "platform/UnixListener.h"
 
 namespace {
 
@@ -97,16 +98,10 @@ int main(int argc, char** argv) {
   if (i + 1 != argc) return usage();
   std::string replyFile = argv[i];
 
-  sockaddr_un address = {};
-  address.sun_family = AF_UNIX;
-  if (socketPath.size() >= sizeof address.sun_path) return usage();
-  std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
-  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  unlink(socketPath.c_str());
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(fd, 16) != 0) {
-    std::fprintf(stderr, "fake_vigild: cannot serve %s: %s\n", socketPath.c_str(),
-                 std::strerror(errno));
+  std::string error;
+  int fd = steward::listenOnUnixSocket(socketPath, 16, 0, &error);
+  if (fd < 0) {
+    std::fprintf(stderr, "fake_vigild: %s\n", error.c_str());
     return 1;
   }
   for (;;) {
