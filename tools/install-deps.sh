@@ -7,7 +7,7 @@ packages="cmake ninja-build g++ pkg-config python3 libexpat1-dev
   clang libclang-rt-14-dev
   libavahi-compat-libdnssd-dev avahi-daemon dbus iproute2 util-linux
   libsensors-dev libfreeipmi-dev libipmimonitoring-dev openipmi
-  libefivar-dev libefiboot-dev libpci-dev pci.ids msmtp"
+  libefivar-dev libefiboot-dev libpci-dev pci.ids msmtp dpkg-dev"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
