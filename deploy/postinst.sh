@@ -17,6 +17,9 @@ if command -v systemd-tmpfiles >/dev/null; then
   systemd-tmpfiles --create ${root:+--root="$root"} steward-kestrel.conf || true
 fi
 
+# The self-signed certificate, unless the administrator has put one there.
+"$root/usr/lib/stewardd/make-certificate" "$root" || echo "steward-kestrel: no certificate made" >&2
+
 units="@STEWARD_UNITS@"
 for unit in $units; do
   [ -e "$root/usr/lib/systemd/system/$unit" ] || continue
@@ -27,5 +30,6 @@ if [ -z "$root" ] && [ -d /run/systemd/system ]; then
   for unit in $units; do
     [ -e "/usr/lib/systemd/system/$unit" ] && systemctl restart "$unit" || true
   done
+  systemctl reload nginx >/dev/null 2>&1 || true
 fi
 exit 0

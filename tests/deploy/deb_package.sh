@@ -17,6 +17,8 @@ done <<'END'
 -rwxr-xr-x root/root ./usr/lib/stewardd/bin/steward_kestrel
 lrwxrwxrwx root/root ./usr/lib/stewardd/bin/steward_info -> steward_kestrel
 lrwxrwxrwx root/root ./usr/lib/stewardd/bundles -> ../../share/stewardd/bundles
+lrwxrwxrwx root/root ./usr/lib/stewardd/cgi/steward_info -> ../bin/stewardd-gateway
+-rwxr-xr-x root/root ./usr/lib/stewardd/bin/stewardd-gateway
 drwxr-xr-x root/root ./usr/share/stewardd/bundles/
 -rwxr-xr-x root/root ./usr/sbin/vigild
 -rwxr-xr-x root/root ./usr/sbin/machreport
@@ -24,6 +26,8 @@ drwxr-xr-x root/root ./usr/share/stewardd/bundles/
 -rw-r--r-- root/root ./usr/lib/systemd/system/stewardd-gateway.socket
 -rw-r--r-- root/root ./usr/lib/systemd/system/stewardd-gateway.service
 -rw-r--r-- root/root ./usr/lib/tmpfiles.d/steward-kestrel.conf
+-rw-r--r-- root/root ./etc/nginx/conf.d/stewardd.conf
+-rw-r--r-- root/root ./etc/pam.d/stewardd
 END
 dpkg-deb -f "$deb" Depends | grep -q 'libexpat1' || fail "no library dependencies"
 
@@ -48,9 +52,8 @@ modes() { for path; do stat -c '%a %n' "$root$path"; done; }
 
 fresh_root bare ''
 grep -q '^admin:x:[0-9]*:$' "$root/etc/group" || fail "admin not created"
-[ "$(modes /private/var/stewardd /var/lib/stewardd /var/lib/stewardd/registry)" = "700 $root/private/var/stewardd
-700 $root/var/lib/stewardd
-755 $root/var/lib/stewardd/registry" ] || fail "state directories: $(modes /private/var/stewardd /var/lib/stewardd)"
+state="/private/var/stewardd /var/lib/stewardd /var/lib/stewardd/registry /etc/ssl/stewardd/key.pem"
+[ "$(modes $state | cut -d' ' -f1 | tr '\n' ' ')" = "700 700 755 600 " ] || fail "modes: $(modes $state)"
 [ "$(cd "$root/usr/lib/stewardd/bundles" && pwd -P)" = "$root/usr/share/stewardd/bundles" ] ||
   fail "bundle directories differ"
 [ -L "$root/etc/systemd/system/sockets.target.wants/stewardd-gateway.socket" ] ||
