@@ -1,6 +1,6 @@
 #!/bin/sh
-# Brings up the HTTPS front as installed (nginx with the PAM module, fcgiwrap
-# running the tool as root) in a sandbox with its own network namespace and
+# Brings up the HTTPS front as installed (nginx, fcgiwrap running the login
+# check and the tool as root) in a sandbox with its own network namespace and
 # a private /etc, then runs COMMAND there (a shell command line, with curl).
 # Accounts: alice (in "admin"), carol (not), password "secret" each.
 # /sbin/shutdown and nvram are stand-ins recording to /web/calls.
@@ -41,7 +41,6 @@ daemon off;
 worker_processes 2;
 pid /run/nginx.pid;
 error_log /web/nginx/logs/error.log info;
-load_module /usr/lib/nginx/modules/ngx_http_auth_pam_module.so;
 events { worker_connections 512; }
 http {
   access_log /web/nginx/logs/access.log;
@@ -63,6 +62,7 @@ for name in steward_kestrel steward_info; do ln -s ../bin/stewardd-gateway "$roo
 cat >"$root/web/start.sh" <<'END'
 /host/sbin/fcgiwrap -c 8 -p /opt/cgi/steward_kestrel -p /opt/cgi/steward_info \
   -s unix:/run/stewardd-gateway.sock &
+/host/sbin/fcgiwrap -c 4 -p /opt/bin/stewardd-login -s unix:/run/stewardd-login.sock &
 /host/sbin/nginx -p /web/nginx -c /etc/nginx/nginx.conf &
 tries=0
 until curl -sko /dev/null https://localhost/; do
@@ -81,6 +81,7 @@ bwrap --die-with-parent --unshare-user --uid 0 --gid 0 --unshare-pid --unshare-n
   --proc /proc --dev /dev --bind "$root/etc" /etc --bind "$root/run" /run --bind "$root/tmp" /tmp \
   --bind "$root/private" /private --bind "$root/web" /web --dir /var --symlink ../run /var/run \
   --dir /var/lib/stewardd/registry --bind "$root/opt" /opt \
-  --ro-bind "$build/bin/steward_kestrel" /opt/bin/steward_kestrel --ro-bind "$build/bin/stewardd-gateway" /opt/bin/stewardd-gateway --ro-bind "$bundles" /opt/bundles \
+  --ro-bind "$build/bin/steward_kestrel" /opt/bin/steward_kestrel --ro-bind "$build/bin/stewardd-gateway" /opt/bin/stewardd-gateway \
+  --ro-bind "$build/bin/stewardd-login" /opt/bin/stewardd-login --ro-bind "$bundles" /opt/bundles \
   --setenv PATH /usr/bin:/usr/sbin --setenv HOME /web \
   /bin/sh /web/start.sh "$command"

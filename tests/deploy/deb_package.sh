@@ -19,6 +19,7 @@ lrwxrwxrwx root/root ./usr/lib/stewardd/bin/steward_info -> steward_kestrel
 lrwxrwxrwx root/root ./usr/lib/stewardd/bundles -> ../../share/stewardd/bundles
 lrwxrwxrwx root/root ./usr/lib/stewardd/cgi/steward_info -> ../bin/stewardd-gateway
 -rwxr-xr-x root/root ./usr/lib/stewardd/bin/stewardd-gateway
+-rwxr-xr-x root/root ./usr/lib/stewardd/bin/stewardd-login
 drwxr-xr-x root/root ./usr/share/stewardd/bundles/
 -rwxr-xr-x root/root ./usr/sbin/vigild
 -rwxr-xr-x root/root ./usr/sbin/machreport

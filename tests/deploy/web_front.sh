@@ -11,9 +11,10 @@ post() {  # user, tool, body, curl options...
 }
 code() { post "$@" -o /dev/null -w "%{http_code}"; }
 echo "no credentials $(code "" steward_kestrel "$(plist restart)")"
-echo "wrong password $(code alice:wrong steward_kestrel "$(plist restart)")"
-for i in 1 2 3 4 5; do last=$(code alice:wrong steward_kestrel "$(plist restart)"); done
-echo "burst of failures $last"
+away="--interface 127.0.0.2"  # a second client address
+echo "wrong password $(code alice:wrong steward_kestrel "$(plist restart)" $away)"
+for i in 1 2 3 4 5; do last=$(code alice:wrong steward_kestrel "$(plist restart)" $away); done
+echo "burst of failures $last, then right $(code alice:secret steward_kestrel "$(plist serviceid)" $away)"
 echo "admin $(post alice:secret steward_kestrel "$(plist restart)" | grep -o RESTART-SUCCESS) $(cat calls)"
 echo "plain user $(post carol:secret steward_kestrel "$(plist restart)" | grep -o CONNECT-AUTH)"
 echo "forged identity $(post carol:secret steward_kestrel "$(plist restart)" -H "Remote-User: alice" \
@@ -29,13 +30,13 @@ echo "count after them $(post carol:secret steward_info "$batch" | grep -A1 "<ke
 ')
 expected="no credentials 401
 wrong password 401
-burst of failures 429
+burst of failures 429, then right 429
 admin RESTART-SUCCESS /sbin/shutdown -r now
 plain user CONNECT-AUTH
 forged identity CONNECT-AUTH
 oversized 413 1
 other program 404 404
-not POST 403
+not POST 405
 concurrent batches 100
 count after them 101"
 [ "$actual" = "$expected" ] || { printf 'expected:\n%s\nactual:\n%s\n' "$expected" "$actual"; exit 1; }
