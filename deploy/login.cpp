@@ -48,7 +48,11 @@ class FailureRecord {
     mkdir(kFailureDirectory, 0700);
     if (plain) fd_ = open((std::string(kFailureDirectory) + "/" + address).c_str(),
                           O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ < 0 || flock(fd_, LOCK_EX) != 0) return;
+    if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+    if (fd_ < 0) return;
     char text[64] = {};
     if (pread(fd_, text, sizeof text - 1, 0) > 0) {
       double level = 0, at = 0;
@@ -61,9 +65,10 @@ class FailureRecord {
   }
   // An address that cannot be recorded counts as over the limit.
   bool overLimit() const { return fd_ < 0 || level_ + 1 > kAllowedBurst; }
-  void addFailure() {
+  bool addFailure() {
     std::string text = std::to_string(level_ + 1) + " " + std::to_string(now()) + "\n";
-    if (ftruncate(fd_, 0) == 0 && pwrite(fd_, text.data(), text.size(), 0) < 0) return;
+    return ftruncate(fd_, 0) == 0 &&
+           pwrite(fd_, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
   }
 
  private:

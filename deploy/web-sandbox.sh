@@ -4,12 +4,12 @@
 # a private /etc, then runs COMMAND there (a shell command line, with curl).
 # Accounts: alice (in "admin"), carol (not), password "secret" each.
 # /sbin/shutdown and nvram are stand-ins recording to /web/calls.
-#   deploy/web-sandbox.sh BUILD_DIR [BUNDLE_DIR] COMMAND
+# The bundles are the test bundles of BUILD_DIR.
+#   deploy/web-sandbox.sh BUILD_DIR COMMAND
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 bundles=$build/tests/sandbox/bundles/directory
-[ $# -gt 2 ] && { bundles=$2; shift; }
 command=$2
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -35,6 +35,8 @@ cp "$here/vigild.conf" "$root/etc/vigild.conf"
 for file in nginx-stewardd.conf:conf.d/stewardd.conf nginx-stewardd-gateway.conf:stewardd-gateway.conf; do
   sed 's#/usr/lib/stewardd/#/opt/#g' "$here/${file%%:*}" >"$root/etc/nginx/${file#*:}"
 done
+# Workers stay root: no other user exists in the sandbox (they report once
+# that setgroups is closed to them, and go on).
 cat >"$root/etc/nginx/nginx.conf" <<'END'
 user root root;
 daemon off;
