@@ -7,7 +7,8 @@ packages="cmake ninja-build g++ pkg-config python3 libexpat1-dev
   clang libclang-rt-14-dev
   libavahi-compat-libdnssd-dev avahi-daemon dbus iproute2 util-linux
   libsensors-dev libfreeipmi-dev libipmimonitoring-dev openipmi
-  libefivar-dev libefiboot-dev libpci-dev pci.ids msmtp"
+  libefivar-dev libefiboot-dev libpci-dev pci.ids msmtp dpkg-dev
+  nginx-light fcgiwrap libpam0g-dev curl openssl"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
@@ -18,4 +19,12 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 echo "installing:$missing"
 $sudo apt-get update -qq
+# The tests run their own web server in a private network namespace: keep
+# the packages from starting the machine's (policy-rc.d answers "denied").
+policy=/usr/sbin/policy-rc.d
+if [ ! -e $policy ]; then
+  printf '#!/bin/sh\nexit 101\n' | $sudo tee $policy >/dev/null
+  $sudo chmod +x $policy
+  trap '$sudo rm -f $policy' EXIT
+fi
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing

@@ -1,0 +1,42 @@
+#!/bin/sh
+# The HTTPS front end to end: real nginx and fcgiwrap in a private network
+# namespace (deploy/web-sandbox.sh), spoken to with curl.
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+actual=$("$here/../../deploy/web-sandbox.sh" "$1" '
+plist() { printf "<plist version=\"1.0\"><dict><key>command</key><string>%s</string>%s</dict></plist>" "$@"; }
+post() {  # user, tool, body, curl options...
+  u=$1 t=$2 b=$3; shift 3
+  printf %s "$b" | curl -sk ${u:+-u "$u"} --data-binary @- "$@" "https://localhost/stewardd/$t"
+}
+code() { post "$@" -o /dev/null -w "%{http_code}"; }
+echo "no credentials $(code "" steward_kestrel "$(plist restart)")"
+away="--interface 127.0.0.2"  # a second client address
+echo "wrong password $(code alice:wrong steward_kestrel "$(plist restart)" $away)"
+for i in 1 2 3 4 5; do last=$(code alice:wrong steward_kestrel "$(plist restart)" $away); done
+echo "burst of failures $last, then right $(code alice:secret steward_kestrel "$(plist serviceid)" $away)"
+echo "admin $(post alice:secret steward_kestrel "$(plist restart)" | grep -o RESTART-SUCCESS) $(cat calls)"
+echo "plain user $(post carol:secret steward_kestrel "$(plist restart)" | grep -o CONNECT-AUTH)"
+echo "forged identity $(post carol:secret steward_kestrel "$(plist restart)" -H "Remote-User: alice" \
+  -H "StewardSessionID: alice@x" | grep -o CONNECT-AUTH)"
+big=$(plist restart "<!-- $(head -c 1100000 /dev/zero | tr "\0" x) -->")
+echo "oversized $(code alice:secret steward_kestrel "$big") $(wc -l <calls)"
+echo "other program $(code alice:secret plisttool "") $(code alice:secret ../cgi/steward_kestrel "")"
+echo "not POST $(curl -sk -u alice:secret -o /dev/null -w "%{http_code}" https://localhost/stewardd/steward_kestrel)"
+item="<dict><key>name</key><string>recorder</string><key>request</key><dict><key>command</key><string>x</string></dict></dict>"
+batch=$(plist batchRequest "<key>requestsArray</key><array>$item</array>")
+seq 100 | xargs -P 100 -I{} sh -c "printf %s \"\$0\" | curl -sk -u carol:secret --data-binary @- https://localhost/stewardd/steward_info | grep -c \"<key>runs</key>\"" "$batch" | grep -c 1 | sed "s/^/concurrent batches /"
+echo "count after them $(post carol:secret steward_info "$batch" | grep -A1 "<key>runs</key>" | grep -o "[0-9]*")"
+')
+expected="no credentials 401
+wrong password 401
+burst of failures 429, then right 429
+admin RESTART-SUCCESS /sbin/shutdown -r now
+plain user CONNECT-AUTH
+forged identity CONNECT-AUTH
+oversized 413 1
+other program 404 404
+not POST 405
+concurrent batches 100
+count after them 101"
+[ "$actual" = "$expected" ] || { printf 'expected:\n%s\nactual:\n%s\n' "$expected" "$actual"; exit 1; }
