@@ -164,6 +164,7 @@ std::vector<std::string> Sandbox::bwrapArguments(const RunOptions& options) cons
                "--ro-bind", STEWARD_KESTREL_PATH, toolPath, "--chdir", "/",
                "--setenv", "PATH", "/steward/bin:/usr/bin:/bin"});
   if (options.fakeHardware) addFakeHardware(&args);
+  addFirmware(options.firmware, &args);
   for (const auto& [name, value] : options.environment) {
     args.insert(args.end(), {"--setenv", name, value});
   }
@@ -194,6 +195,22 @@ void Sandbox::addFakeHardware(std::vector<std::string>* args) const {
     fs::create_directories(hostPath("/sys/class/" + name));
     args->insert(args->end(), {"--bind", hostPath("/sys/class/" + name), "/sys/class/" + name});
   }
+}
+
+// libefivar takes a directory that is not an efivarfs only when
+// EFIVARFS_PATH names it.
+void Sandbox::addFirmware(RunOptions::Firmware firmware, std::vector<std::string>* args) const {
+  using Firmware = RunOptions::Firmware;
+  if (firmware == Firmware::kRecorded) return;
+  args->insert(args->end(), {"--ro-bind", STEWARD_NVRAM_PATH, "/usr/sbin/nvram"});
+  if (firmware == Firmware::kHost) {
+    args->insert(args->end(), {"--ro-bind", "/sys", "/sys"});
+    return;
+  }
+  fs::create_directories(hostPath(kFakeVariables));
+  args->insert(args->end(), {"--tmpfs", "/sys/firmware", firmware == Firmware::kFake ? "--bind"
+                             : "--ro-bind", hostPath(kFakeVariables), kFakeVariables,
+                             "--setenv", "EFIVARFS_PATH", kFakeVariables});
 }
 
 std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {

@@ -28,7 +28,12 @@ struct RunOptions {
   std::map<std::string, std::string> environment = {};  // besides PATH
   std::string shell = {};  // when set, this runs through /bin/sh instead
   bool fakeHardware = false;  // /sys/class/{hwmon,power_supply,leds} from hostPath()
+  // The real nvram at /usr/sbin/nvram, on the variables in hostPath() of
+  // kFakeVariables (read-only or not), or read-only on the host's firmware.
+  enum class Firmware { kRecorded, kFake, kFakeReadOnly, kHost } firmware = Firmware::kRecorded;
 };
+
+inline constexpr const char* kFakeVariables = "/sys/firmware/efi/efivars/";
 
 // Standard error goes to the test's own.
 struct RunResult {
@@ -84,6 +89,7 @@ class Sandbox {
  private:
   std::vector<std::string> bwrapArguments(const RunOptions& options) const;
   void addFakeHardware(std::vector<std::string>* args) const;
+  void addFirmware(RunOptions::Firmware firmware, std::vector<std::string>* args) const;
 
   std::string root_;
   std::unique_ptr<LogCapture> log_;
