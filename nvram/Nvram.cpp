@@ -109,7 +109,7 @@ bool Nvram::print(const std::string& name, std::string* out, std::string* error)
     if (auto device = bootDevice(state)) {
       appendLine(&lines, kBootDevice, *device);
     } else if (!all) {
-      *error = "boot-device is not set: BootOrder is empty";
+      *error = "boot-device is not set: BootOrder names no active entry";
       return false;
     }
   }
@@ -142,6 +142,13 @@ bool Nvram::change(const std::string& name, const std::string& value, std::strin
   if (!readBootState(variables_, &state, error)) return false;
   auto number = resolveBootEntry(state.entries, value, error);
   if (!number) return false;
+  // Such an entry would not change what the firmware starts.
+  for (const BootEntry& entry : state.entries) {
+    if (entry.number == *number && !entry.active) {
+      *error = bootEntryName(*number) + " is inactive: the firmware skips it";
+      return false;
+    }
+  }
   if (name == kBootDeviceOnce) {
     if (!variables_.set("BootNext", {FirmwareVariable::kDefaultAttributes,
                                      bootOrderData({*number})}, error)) {

@@ -4,10 +4,11 @@
 //   nvram NAME                  one of them
 //   nvram NAME=VALUE            sets boot-device or boot-device-once
 //
-// boot-device is the first entry of BootOrder, boot-device-once is BootNext,
-// boot-devices lists every entry as "Boot0003 description" (one a line,
-// "(inactive)" after those the firmware skips). Changes take a lock shared by
-// all nvram runs, and each is published into the device registry.
+// boot-device is the first active entry of BootOrder, boot-device-once is
+// BootNext; both are set to active entries only. boot-devices lists every
+// entry as "Boot0003 description", one a line, "(inactive)" after those the
+// firmware skips. Changes take a lock shared by all nvram runs, and each is
+// published into the device registry.
 #pragma once
 
 #include <string>

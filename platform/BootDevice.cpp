@@ -34,6 +34,29 @@ int hexDigit(char c) {
   return -1;
 }
 
+std::uint16_t little16(std::string_view bytes, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
+                                    static_cast<unsigned char>(bytes[at + 1]) << 8);
+}
+
+// libefiboot walks the device path list without checking it, and loops on a
+// node of length 0; so the nodes are checked here first: each at least 4
+// bytes and inside the list, which ends with the end-of-path node.
+bool hasWellFormedPathList(std::string_view option) {
+  if (option.size() < kLoadOptionHeaderSize) return false;
+  std::size_t at = kLoadOptionHeaderSize;
+  while (at + 1 < option.size() && little16(option, at) != 0) at += 2;  // the description
+  std::size_t end = at + 2 + little16(option, 4);
+  if (end > option.size()) return false;
+  for (at += 2; at + 4 <= end;) {
+    std::size_t length = little16(option, at + 2);
+    if (length < 4 || at + length > end) return false;
+    if (option[at] == '\x7f' && option[at + 1] == '\xff') return true;
+    at += length;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string bootEntryName(std::uint16_t number) {
@@ -60,10 +83,7 @@ std::string printableText(std::string_view text) {
 std::optional<std::vector<std::uint16_t>> parseBootOrder(std::string_view data) {
   if (data.size() % 2 != 0) return std::nullopt;
   std::vector<std::uint16_t> order;
-  for (std::size_t i = 0; i < data.size(); i += 2) {
-    order.push_back(static_cast<std::uint16_t>(static_cast<unsigned char>(data[i]) |
-                                               static_cast<unsigned char>(data[i + 1]) << 8));
-  }
+  for (std::size_t i = 0; i < data.size(); i += 2) order.push_back(little16(data, i));
   return order;
 }
 
@@ -77,7 +97,7 @@ std::string bootOrderData(const std::vector<std::uint16_t>& order) {
 }
 
 std::optional<BootEntry> parseLoadOption(std::uint16_t number, std::string_view data) {
-  if (data.size() < kLoadOptionHeaderSize) return std::nullopt;
+  if (!hasWellFormedPathList(data)) return std::nullopt;
   std::vector<std::uint8_t> copy(data.begin(), data.end());  // libefiboot wants it mutable
   auto* option = reinterpret_cast<efi_load_option*>(copy.data());
   if (!efi_loadopt_is_valid(option, copy.size())) {
@@ -128,8 +148,12 @@ bool readBootState(const FirmwareVariables& variables, BootState* state, std::st
 }
 
 std::optional<std::string> bootDevice(const BootState& state) {
-  if (state.order.empty()) return std::nullopt;
-  return bootEntryName(state.order.front());
+  for (std::uint16_t number : state.order) {
+    for (const BootEntry& entry : state.entries) {
+      if (entry.number == number && entry.active) return bootEntryName(number);
+    }
+  }
+  return std::nullopt;
 }
 
 bool publishBootDevice(const FirmwareVariables& variables, const std::string& registryRoot,

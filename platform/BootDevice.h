@@ -1,8 +1,9 @@
 // The UEFI boot manager's state as the boot device: the entries (Boot0000 to
 // BootFFFF, each a load option), the order the firmware tries them in
 // (BootOrder) and the entry for the next start only (BootNext). The boot
-// device is the first entry of BootOrder, named "Boot" and four hexadecimal
-// digits. It is published as the property "boot-device" of the registry
+// device is the entry the firmware starts when BootNext is not set: the
+// first of BootOrder that exists and is active, named "Boot" and four
+// hexadecimal digits. It is published as the property "boot-device" of the registry
 // entry "IODeviceTree:/options", where the request tool reads it.
 #pragma once
 
@@ -51,7 +52,7 @@ std::optional<BootEntry> parseLoadOption(std::uint16_t number, std::string_view 
 // the reason, when BootOrder cannot be read or is malformed.
 [[nodiscard]] bool readBootState(const FirmwareVariables& variables, BootState* state,
                                  std::string* error);
-// The boot device's name; none when BootOrder is empty.
+// The boot device's name; none when BootOrder has no active entry.
 std::optional<std::string> bootDevice(const BootState& state);
 
 // Makes "boot-device" of "IODeviceTree:/options" in the registry at

@@ -39,14 +39,16 @@ TEST(Nvram, CommandLinesChangeOnlyWhatTheyName) {
       {{}, {"boot-device=0001", "boot-device=boot000a", "boot-device=BEEF", "boot-device"}, 0,
        "boot-device\tBoot0005\n", "", entryNumbers({5, 10, 1, 3, 2}), "none", "Boot0005\n"},
       {{}, {"boot-device=PXE \u00e9"}, 0, "", "", same, "none", "Boot0003\n"},
-      {{}, {"boot-device-once=Boot0002", "boot-device-once"}, 0, "boot-device-once\tBoot0002\n",
-       "", same, entryNumbers({2}), "Boot0003\n"},
+      {{}, {"boot-device-once=Boot0005", "boot-device-once"}, 0, "boot-device-once\tBoot0005\n",
+       "", same, entryNumbers({5}), "Boot0003\n"},
+      {{}, {"boot-device-once=0002"}, 1, "", "nvram: Boot0002 is inactive: the firmware skips it\n",
+       same},
       {{}, {"boot-device-once"}, 1, "", "nvram: boot-device-once is not set\n", same},
       {{}, {"boot-device=debian"}, 1, "",
        "nvram: \"debian\" names more than one boot entry: Boot0001 Boot0002\n", same},
       // In order, up to the first refusal.
-      {{}, {"boot-device=0002", "boot-device=0004", "boot-device=1"}, 1, "", no("0004"),
-       entryNumbers({2, 3, 1}), "none", "Boot0002\n"},
+      {{}, {"boot-device=0005", "boot-device=0004", "boot-device=1"}, 1, "", no("0004"),
+       entryNumbers({5, 3, 1, 2}), "none", "Boot0005\n"},
       {{}, {"boot-device=pxe \u00e9"}, 1, "", no("pxe \u00e9"), same},
       {{}, {"boot-device=a\nb"}, 1, "", no("a?b"), same},
       {{}, {"boot-devices=0001"}, 1, "", "nvram: boot-devices cannot be set\n", same},
@@ -55,19 +57,23 @@ TEST(Nvram, CommandLinesChangeOnlyWhatTheyName) {
       {{}, {"boot-device=0001", "-d", "boot-device"}, 2, "", usage, same},
       {withOrder("\x01"), {"boot-device=0001"}, 1, "",
        "nvram: BootOrder is malformed: an odd number of bytes\n", "\x01"},
-      {withOrder(entryNumbers({2, 1, 2})), {"boot-device=0002"}, 0, "", "", entryNumbers({2, 1}),
-       "none", "Boot0002\n"},
+      {withOrder(entryNumbers({2, 9, 1, 2})), {"-p"}, 0, "boot-device\tBoot0001\n" + list, "",
+       entryNumbers({2, 9, 1, 2})},
+      {withOrder(entryNumbers({1, 2, 1})), {"boot-device=0001"}, 0, "", "", entryNumbers({1, 2}),
+       "none", "Boot0001\n"},
       {[](auto& f) { f.variables.erase("BootOrder"); }, {"boot-device"}, 1, "",
-       "nvram: boot-device is not set: BootOrder is empty\n", "none"},
+       "nvram: boot-device is not set: BootOrder names no active entry\n", "none"},
       {withOrder(""), {"boot-device-once=0003"}, 0, "", "", "", entryNumbers({3}), ""},
-      // Not offered: cut short, no terminator, a path list past the end.
+      // Not offered: cut short, no terminator, a path list past the end, a
+      // path node of length 0.
       {[](auto& f) {
          f.variables = {{"Boot0004", {7, loadOption(u"short").substr(0, 5)}},
                         {"Boot0005", {7, loadOption(u"open").substr(0, 14)}},
-                        {"Boot0006", {7, loadOption(u"long").replace(4, 1, "\x09")}}};
+                        {"Boot0006", {7, loadOption(u"long").replace(4, 1, "\x09")}},
+                        {"Boot0007", {7, loadOption(u"z").replace(10, 4, "\x7f\xcb\0\0", 4)}}};
        },
-       {"boot-devices", "boot-device=0004", "boot-device=0005", "boot-device=0006"}, 1, "",
-       no("0004"), "none"},
+       {"boot-devices", "boot-device=0007", "boot-device=0005", "boot-device=0006"}, 1, "",
+       no("0007"), "none"},
       // What is printed selects the same entry, control characters and all.
       {[](auto& f) { f.variables = {{"Boot00AB", {7, loadOption(u"a\tb\u0085")}}}; },
        {"boot-devices", "boot-device=a?b?", "boot-device"}, 0,
