@@ -6,22 +6,12 @@
 namespace steward::nvram {
 namespace {
 
+// "0003", "boot0003" and the like as the variable name "Boot0003".
 std::optional<std::uint16_t> numberIn(std::string_view name) {
-  if (name.size() == 8) {
-    std::string prefix(name.substr(0, 4));
-    for (char& c : prefix) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (prefix != "boot") return std::nullopt;
-    name.remove_prefix(4);
-  }
-  if (name.size() != 4) return std::nullopt;
-  unsigned number = 0;
-  for (char c : name) {
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    number = number * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(c))
-                                                     ? c - '0'
-                                                     : std::tolower(c) - 'a' + 10);
-  }
-  return static_cast<std::uint16_t>(number);
+  std::string upper = name.size() == 4 ? "BOOT" + std::string(name) : std::string(name);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (upper.size() != 8 || upper.compare(0, 4, "BOOT") != 0) return std::nullopt;
+  return bootEntryNumber("Boot" + upper.substr(4));
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // (BootOrder) and the entry for the next start only (BootNext). The boot
 // device is the entry the firmware starts when BootNext is not set: the
 // first of BootOrder that exists and is active, named "Boot" and four
-// hexadecimal digits. It is published as the property "boot-device" of the registry
-// entry "IODeviceTree:/options", where the request tool reads it.
+// hexadecimal digits. It is published as the property "boot-device" of the
+// registry entry "IODeviceTree:/options", where the request tool reads it.
 #pragma once
 
 #include <cstdint>
