@@ -45,6 +45,8 @@ inline std::string loadOption(std::u16string_view description, char attributes =
   return option + std::string("\0\0\x7f\xff\x04\x00", 6);
 }
 
+inline constexpr const char* kGlobalGuid = "8be4df61-93ca-11d2-aa0d-00e098032b8c";
+
 // An efivarfs file: attributes 7 (non-volatile, boot and runtime), the data.
 inline std::string variableFile(const std::string& data) {
   return std::string("\7\0\0\0", 4) + data;

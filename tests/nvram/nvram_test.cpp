@@ -10,10 +10,7 @@ namespace steward::nvram {
 namespace {
 
 using Change = std::function<void(FakeFirmwareVariables&)>;
-
-Change withOrder(const std::string& data) {
-  return [data](FakeFirmwareVariables& f) { f.variables["BootOrder"].data = data; };
-}
+Change withOrder(std::string d) { return [=](auto& f) { f.variables["BootOrder"].data = d; }; }
 
 // One row per store and command line: exit status, output, refusal, and
 // BootOrder, BootNext and the registry's value afterwards. The store: entries
@@ -29,16 +26,13 @@ TEST(Nvram, CommandLinesChangeOnlyWhatTheyName) {
       "boot-devices\tBoot0001 debian\nboot-devices\tBoot0002 debian (inactive)\n"
       "boot-devices\tBoot0003 PXE \u00e9\nboot-devices\tBoot0005 BEEF\n"
       "boot-devices\tBoot000A 0001\n";
-  auto no = [](const std::string& name) {
-    return "nvram: no boot entry is named \"" + name + "\"\n";
-  };
+  auto no = [](std::string name) { return "nvram: no boot entry is named \"" + name + "\"\n"; };
   auto usage = "usage: nvram -p | NAME | NAME=VALUE ...\n";
   const Case cases[] = {
       {{}, {"-p"}, 0, "boot-device\tBoot0003\n" + list, "", same},
       // A number before a description like it; a description where no entry has the number.
       {{}, {"boot-device=0001", "boot-device=boot000a", "boot-device=BEEF", "boot-device"}, 0,
        "boot-device\tBoot0005\n", "", entryNumbers({5, 10, 1, 3, 2}), "none", "Boot0005\n"},
-      {{}, {"boot-device=PXE \u00e9"}, 0, "", "", same, "none", "Boot0003\n"},
       {{}, {"boot-device-once=Boot0005", "boot-device-once"}, 0, "boot-device-once\tBoot0005\n",
        "", same, entryNumbers({5}), "Boot0003\n"},
       {{}, {"boot-device-once=0002"}, 1, "", "nvram: Boot0002 is inactive: the firmware skips it\n",
@@ -47,13 +41,10 @@ TEST(Nvram, CommandLinesChangeOnlyWhatTheyName) {
       {{}, {"boot-device=debian"}, 1, "",
        "nvram: \"debian\" names more than one boot entry: Boot0001 Boot0002\n", same},
       // In order, up to the first refusal.
-      {{}, {"boot-device=0005", "boot-device=0004", "boot-device=1"}, 1, "", no("0004"),
-       entryNumbers({5, 3, 1, 2}), "none", "Boot0005\n"},
-      {{}, {"boot-device=pxe \u00e9"}, 1, "", no("pxe \u00e9"), same},
+      {{}, {"boot-device=PXE \u00e9", "boot-device=0005", "boot-device=0004", "boot-device=1"}, 1,
+       "", no("0004"), entryNumbers({5, 3, 1, 2}), "none", "Boot0005\n"},
       {{}, {"boot-device=a\nb"}, 1, "", no("a?b"), same},
-      {{}, {"boot-devices=0001"}, 1, "", "nvram: boot-devices cannot be set\n", same},
-      {{}, {"color=red"}, 1, "", "nvram: \"color\" is not a variable nvram knows\n", same},
-      {{}, {}, 2, "", usage, same},
+      {{}, {"color"}, 1, "", "nvram: \"color\" is not a variable nvram knows\n", same},
       {{}, {"boot-device=0001", "-d", "boot-device"}, 2, "", usage, same},
       {withOrder("\x01"), {"boot-device=0001"}, 1, "",
        "nvram: BootOrder is malformed: an odd number of bytes\n", "\x01"},
@@ -70,8 +61,7 @@ TEST(Nvram, CommandLinesChangeOnlyWhatTheyName) {
          f.variables = {{"Boot0004", {7, loadOption(u"short").substr(0, 5)}},
                         {"Boot0005", {7, loadOption(u"open").substr(0, 14)}},
                         {"Boot0006", {7, loadOption(u"long").replace(4, 1, "\x09")}},
-                        {"Boot0007", {7, loadOption(u"z").replace(10, 4, "\x7f\xcb\0\0", 4)}}};
-       },
+                        {"Boot0007", {7, loadOption(u"z").replace(10, 4, "\x7f\xcb\0\0", 4)}}}; },
        {"boot-devices", "boot-device=0007", "boot-device=0005", "boot-device=0006"}, 1, "",
        no("0007"), "none"},
       // What is printed selects the same entry, control characters and all.
@@ -86,17 +76,16 @@ TEST(Nvram, CommandLinesChangeOnlyWhatTheyName) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.arguments));
     FakeFirmwareVariables firmware;
-    firmware.variables = {{"Boot0001", {7, loadOption(u"debian")}},
-                          {"Boot0002", {7, loadOption(u"debian", 0)}},
-                          {"Boot0003", {7, loadOption(u"PXE \u00e9")}},
-                          {"Boot0005", {7, loadOption(u"BEEF")}},
-                          {"Boot000A", {7, loadOption(u"0001")}}, {"BootOrder", {7, same}}};
+    firmware.variables = {
+        {"Boot0001", {7, loadOption(u"debian")}}, {"Boot0002", {7, loadOption(u"debian", 0)}},
+        {"Boot0003", {7, loadOption(u"PXE \u00e9")}}, {"Boot0005", {7, loadOption(u"BEEF")}},
+        {"Boot000A", {7, loadOption(u"0001")}}, {"BootOrder", {7, same}}};
     if (c.setup) c.setup(firmware);
     std::filesystem::create_directories(scratch.path("IODeviceTree/options"));
     scratch.write("IODeviceTree/options/boot-device", "stale\n");
     std::string out, err;
-    EXPECT_EQ(Nvram(firmware, scratch.path() + "/", scratch.path("lock")).run(c.arguments, &out,
-                                                                             &err), c.exit);
+    Nvram nvram(firmware, scratch.path() + "/", scratch.path("lock"));
+    EXPECT_EQ(nvram.run(c.arguments, &out, &err), c.exit);
     EXPECT_EQ(out, c.out);
     EXPECT_EQ(err, c.err);
     for (auto [name, data] : {std::pair{"BootOrder", c.order}, {"BootNext", c.next}}) {

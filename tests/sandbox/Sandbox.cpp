@@ -197,18 +197,17 @@ void Sandbox::addFakeHardware(std::vector<std::string>* args) const {
   }
 }
 
-// libefivar takes a directory that is not an efivarfs only when
-// EFIVARFS_PATH names it.
+// libefivar takes a plain directory only when EFIVARFS_PATH names it.
 void Sandbox::addFirmware(RunOptions::Firmware firmware, std::vector<std::string>* args) const {
-  using Firmware = RunOptions::Firmware;
-  if (firmware == Firmware::kRecorded) return;
+  using enum RunOptions::Firmware;
+  if (firmware == kRecorded) return;
   args->insert(args->end(), {"--ro-bind", STEWARD_NVRAM_PATH, "/usr/sbin/nvram"});
-  if (firmware == Firmware::kHost) {
+  if (firmware == kHost) {
     args->insert(args->end(), {"--ro-bind", "/sys", "/sys"});
     return;
   }
   fs::create_directories(hostPath(kFakeVariables));
-  args->insert(args->end(), {"--tmpfs", "/sys/firmware", firmware == Firmware::kFake ? "--bind"
+  args->insert(args->end(), {"--tmpfs", "/sys/firmware", firmware == kFake ? "--bind"
                              : "--ro-bind", hostPath(kFakeVariables), kFakeVariables,
                              "--setenv", "EFIVARFS_PATH", kFakeVariables});
 }
