@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/BootDevice.h"
 #include "platform/PropertyList.h"
 #include "platform/ServiceNotifier.h"
 #include "platform/XmlPropertyList.h"
@@ -138,6 +139,8 @@ int main(int argc, char** argv) {
   if (!error.empty()) syslog(LOG_WARNING, "no sensors: %s", error.c_str());
   ServiceLight light;
   chooseServiceLight(light);
+  // The registry's "boot-device" follows the firmware from the start.
+  if (!once && !publishBootDevice(&error)) syslog(LOG_WARNING, "%s", error.c_str());
   if (!once) return serve(sensors, light);
   std::string document = statusDocument(sensors, light);
   std::fwrite(document.data(), 1, document.size(), stdout);

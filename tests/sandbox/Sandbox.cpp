@@ -165,6 +165,7 @@ std::vector<std::string> Sandbox::bwrapArguments(const RunOptions& options) cons
                "--setenv", "PATH", "/steward/bin:/usr/bin:/bin"});
   if (options.fakeHardware) addFakeHardware(&args);
   if (!options.fakeMachine.empty()) addFakeMachine(options.fakeMachine, &args);
+  addFirmware(options.firmware, &args);
   for (const auto& [name, value] : options.environment) {
     args.insert(args.end(), {"--setenv", name, value});
   }
@@ -206,6 +207,21 @@ void Sandbox::addFakeMachine(const std::string& machine, std::vector<std::string
     std::string path = entry.path();
     args->insert(args->end(), {"--ro-bind", path, path.substr(machine.size())});
   }
+}
+
+// libefivar takes a plain directory only when EFIVARFS_PATH names it.
+void Sandbox::addFirmware(RunOptions::Firmware firmware, std::vector<std::string>* args) const {
+  using enum RunOptions::Firmware;
+  if (firmware == kRecorded) return;
+  args->insert(args->end(), {"--ro-bind", STEWARD_NVRAM_PATH, "/usr/sbin/nvram"});
+  if (firmware == kHost) {
+    args->insert(args->end(), {"--ro-bind", "/sys", "/sys"});
+    return;
+  }
+  fs::create_directories(hostPath(kFakeVariables));
+  args->insert(args->end(), {"--tmpfs", "/sys/firmware", firmware == kFake ? "--bind"
+                             : "--ro-bind", hostPath(kFakeVariables), kFakeVariables,
+                             "--setenv", "EFIVARFS_PATH", kFakeVariables});
 }
 
 std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {

@@ -32,7 +32,12 @@ struct RunOptions {
   // its proc files are laid over /proc's, and the real machreport is at
   // /usr/sbin/machreport. Not together with fakeHardware.
   std::string fakeMachine = {};
+  // The real nvram at /usr/sbin/nvram, on the variables in hostPath() of
+  // kFakeVariables (read-only or not), or read-only on the host's firmware.
+  enum class Firmware { kRecorded, kFake, kFakeReadOnly, kHost } firmware = Firmware::kRecorded;
 };
+
+inline constexpr const char* kFakeVariables = "/sys/firmware/efi/efivars/";
 
 // Standard error goes to the test's own.
 struct RunResult {
@@ -89,6 +94,7 @@ class Sandbox {
   std::vector<std::string> bwrapArguments(const RunOptions& options) const;
   void addFakeHardware(std::vector<std::string>* args) const;
   static void addFakeMachine(const std::string& machine, std::vector<std::string>* args);
+  void addFirmware(RunOptions::Firmware firmware, std::vector<std::string>* args) const;
 
   std::string root_;
   std::unique_ptr<LogCapture> log_;
