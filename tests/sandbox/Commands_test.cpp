@@ -166,6 +166,17 @@ TEST_F(CommandsTest, StatusCarriesTheRealDaemonsSensorReadings) {
   EXPECT_FALSE(fs::exists(sandbox_.hostPath("/run/vigildPort")));
 }
 
+// On the host's own sensors, whatever it has or lacks, one look succeeds.
+TEST_F(CommandsTest, OneLookAtTheRealMachineSucceeds) {
+  RunResult result =
+      sandbox_.run({.shell = "vigild --once", .firmware = RunOptions::Firmware::kHost});
+  EXPECT_EQ(result.exitStatus, 0);
+  auto status = as<Dictionary>(parsed(result.output));
+  ASSERT_NE(status, nullptr) << result.output;
+  EXPECT_NE(as<Array>(status->objectForKey("Sensors")), nullptr);
+  EXPECT_NE(textOf(status->objectForKey("Health")), "");
+}
+
 // "serviceid" reaches the configured LED through the entry the daemon made,
 // and the next "status" reads it back (a status is served again for a second).
 TEST_F(CommandsTest, ServiceIdSwitchesTheRealDaemonsLight) {
