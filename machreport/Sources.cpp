@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "machreport/ManagementControllerSection.h"
 #include "machreport/MemoryDevice.h"
 
 namespace steward::machreport {
@@ -321,7 +322,8 @@ std::vector<Section> collectProfile(const FileTree& tree, Detail detail) {
   return {hardwareSection(tree, detail),   firmwareSection(tree, detail),
           processorsSection(tree, detail), memorySection(tree, detail),
           storageSection(tree, detail),    networkSection(tree, detail),
-          softwareSection(tree, detail)};
+          softwareSection(tree, detail),
+          managementControllerSection(tree, detail)};
 }
 
 }  // namespace steward::machreport

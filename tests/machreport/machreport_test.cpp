@@ -232,7 +232,7 @@ TEST_F(FakeMachine, AnEmptyMachineStillHasAProfile) {
             0);
   EXPECT_EQ(out,
             "Hardware:\n\nFirmware:\n\nProcessors:\n\nMemory:\n\nStorage:"
-            "\n\nNetwork:\n\nSoftware:\n");
+            "\n\nNetwork:\n\nSoftware:\n\nManagement Controller:\n");
   EXPECT_EQ(runMachreport({"-root", root_ + "/missing", "-xml"}, &out, &err),
             0);
 }

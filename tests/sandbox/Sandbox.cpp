@@ -164,6 +164,7 @@ std::vector<std::string> Sandbox::bwrapArguments(const RunOptions& options) cons
                "--ro-bind", STEWARD_KESTREL_PATH, toolPath, "--chdir", "/",
                "--setenv", "PATH", "/steward/bin:/usr/bin:/bin"});
   if (options.fakeHardware) addFakeHardware(&args);
+  addPrograms(options, &args);
   for (const auto& [name, value] : options.environment) {
     args.insert(args.end(), {"--setenv", name, value});
   }
@@ -194,6 +195,11 @@ void Sandbox::addFakeHardware(std::vector<std::string>* args) const {
     fs::create_directories(hostPath("/sys/class/" + name));
     args->insert(args->end(), {"--bind", hostPath("/sys/class/" + name), "/sys/class/" + name});
   }
+}
+
+void Sandbox::addPrograms(const RunOptions& options, std::vector<std::string>* args) const {
+  for (const auto& [name, path] : options.programs)
+    args->insert(args->end(), {"--ro-bind", path, "/steward/bin/" + name});
 }
 
 std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {

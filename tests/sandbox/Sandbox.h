@@ -28,6 +28,7 @@ struct RunOptions {
   std::map<std::string, std::string> environment = {};  // besides PATH
   std::string shell = {};  // when set, this runs through /bin/sh instead
   bool fakeHardware = false;  // /sys/class/{hwmon,power_supply,leds} from hostPath()
+  std::map<std::string, std::string> programs = {};  // more in /steward/bin: name to host path
 };
 
 // Standard error goes to the test's own.
@@ -84,6 +85,7 @@ class Sandbox {
  private:
   std::vector<std::string> bwrapArguments(const RunOptions& options) const;
   void addFakeHardware(std::vector<std::string>* args) const;
+  void addPrograms(const RunOptions& options, std::vector<std::string>* args) const;
 
   std::string root_;
   std::unique_ptr<LogCapture> log_;

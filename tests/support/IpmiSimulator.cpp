@@ -1,0 +1,78 @@
+#include "tests/support/IpmiSimulator.h"
+
+namespace steward::sandbox {
+namespace {
+
+std::string sensorRecord(const SimulatedSensor& s) {
+  std::string r = "sdr type 1\n sensor_owner_id 0x20\n sensor_owner_lun 0\n channel_number 0\n"
+                  " sensor_number " + std::to_string(s.number) + "\n entity_id system_board\n"
+                  " entity_instance 1\n init_scanning true\n init_events false\n"
+                  " init_thresholds false\n init_sensor_type true\n default_event_gen_on false\n"
+                  " default_sensor_scan_on true\n sensor_auto_rearm true\n sensor_hysteresis 0\n"
+                  " sensor_threshold_access 1\n sensor_event_msg_ctrl per_state\n"
+                  " event_reading_type_code 1\n analog_data_format unsigned\n rate_unit none\n"
+                  " modifier_unit none\n percentage false\n modifier_unit_code unspecified\n"
+                  " linearization linear\n tolerance 0\n b 0\n accuracy 0\n accuracy_exp 0\n"
+                  " sensor_direction input\n r_exp 0\n b_exp 0\n";
+  r += s.fan ? " sensor_type Fan\n base_unit RPM\n m 50\n"
+             : " sensor_type Temperature\n base_unit degrees_C\n m 1\n";
+  if (s.upperNonCritical)
+    r += " unc_thrsh_readable true\n return_unc true\n unc_thresh " + std::to_string(s.upperNonCritical) + "\n";
+  if (s.upperCritical)
+    r += " uc_thrsh_readable true\n return_uc true\n uc_thresh " + std::to_string(s.upperCritical) + "\n";
+  return r + " id_string \"" + s.name + "\"\nendsdr\n";
+}
+
+}  // namespace
+
+void installIpmiSimulator(Sandbox& sandbox, const std::vector<SimulatedSensor>& sensors) {
+  sandbox.writeFile("/tmp/bmc/lan.conf",
+                    "name \"bmc\"\nchassis_control \"/tmp/bmc/chassis\"\nset_working_mc 0x20\n"
+                    "startlan 1\n addr 127.0.0.1 6230\n priv_limit admin\n"
+                    " allowed_auths_admin md5\n allowed_auths_operator md5\n"
+                    " allowed_auths_user md5\n guid a123456789abcdefa123456789abcdef\nendlan\n"
+                    "user 2 true \"admin\" \"secret\" admin 10 md5\n");
+  // Device 0 revision 3, firmware 9.08, manufacturer 0x1291, product 0xf02.
+  std::string commands = "mc_setbmc 0x20\n"
+                         "mc_add 0x20 0 no-device-sdrs 0x23 9 8 0x9f 0x1291 0xf02 persist_sdr\n";
+  std::string records;
+  for (const SimulatedSensor& s : sensors) {
+    records += sensorRecord(s);
+    commands += "sensor_add 0x20 0 " + std::to_string(s.number) + (s.fan ? " 4" : " 1") + " 1\n";
+    commands += "sensor_set_threshold 0x20 0 " + std::to_string(s.number) + " readable 0" +
+                (s.upperCritical ? "1" : "0") + (s.upperNonCritical ? "1" : "0") + "000 0 " +
+                std::to_string(s.upperCritical) + " " + std::to_string(s.upperNonCritical) +
+                " 0 0 0\n";
+    commands += "sensor_set_value 0x20 0 " + std::to_string(s.number) + " " +
+                std::to_string(s.value) + " 0\n";
+  }
+  sandbox.writeFile("/tmp/bmc/commands", commands + "mc_enable 0x20\n");
+  sandbox.writeFile("/tmp/bmc/sensors.sdrs", records);
+  // Answers "get" with power on; the identify requests are what tests read.
+  sandbox.writeFile("/tmp/bmc/chassis",
+                    "#!/bin/sh\necho \"$@\" >>/tmp/bmc/chassis.log\n"
+                    "[ \"$1\" = get ] && shift && for a; do echo \"$a:1\"; done\nexit 0\n",
+                    0755);
+  sandbox.writeFile("/etc/bmc.pass", "secret\n", 0600);
+}
+
+std::string startIpmiSimulator() {
+  // 6230 is 1816 in /proc/net/udp.
+  return "mkdir -p /tmp/bmc/state/ipmi_sim/bmc && "
+         "sdrcomp -o /tmp/bmc/state/ipmi_sim/bmc/sdr.20.main /tmp/bmc/sensors.sdrs && "
+         "{ ipmi_sim -n -c /tmp/bmc/lan.conf -f /tmp/bmc/commands -s /tmp/bmc/state "
+         ">/tmp/bmc/log 2>&1 & } && "
+         "await 'grep -q :1816 /proc/net/udp'; ";
+}
+
+std::string ipmiSettings(int port) {
+  // Where nothing listens, a short wait.
+  std::string timeout = port == 6230 ? "" : "<key>Timeout</key><integer>1</integer>";
+  return "<key>IPMI</key><dict><key>Host</key><string>127.0.0.1</string>" + timeout +
+         "<key>Port</key><integer>" + std::to_string(port) + "</integer>"
+         "<key>User</key><string>admin</string>"
+         "<key>PasswordFile</key><string>/etc/bmc.pass</string>"
+         "<key>Workarounds</key><array><string>opensesspriv</string></array></dict>";
+}
+
+}  // namespace steward::sandbox
