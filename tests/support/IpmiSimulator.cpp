@@ -57,12 +57,12 @@ void installIpmiSimulator(Sandbox& sandbox, const std::vector<SimulatedSensor>& 
 }
 
 std::string startIpmiSimulator() {
-  // 6230 is 1816 in /proc/net/udp.
+  // 6230 is 1856 in /proc/net/udp.
   return "mkdir -p /tmp/bmc/state/ipmi_sim/bmc && "
          "sdrcomp -o /tmp/bmc/state/ipmi_sim/bmc/sdr.20.main /tmp/bmc/sensors.sdrs && "
          "{ ipmi_sim -n -c /tmp/bmc/lan.conf -f /tmp/bmc/commands -s /tmp/bmc/state "
          ">/tmp/bmc/log 2>&1 & } && "
-         "await 'grep -q :1816 /proc/net/udp'; ";
+         "await 'grep -q :1856 /proc/net/udp'; ";
 }
 
 std::string ipmiSettings(int port) {
