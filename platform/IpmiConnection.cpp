@@ -260,10 +260,16 @@ bool IpmiConnection::open(std::string* error) {
                                   target_.device.c_str(), 0, IPMI_FLAGS_DEFAULT);
   } else {
     auto timeout = static_cast<unsigned>(target_.sessionTimeout.count());
-    result = ipmi_ctx_open_outofband_2_0(
-        context->ipmi, target_.address().c_str(), target_.user.c_str(), target_.password.c_str(),
-        nullptr, 0, IPMI_PRIVILEGE_LEVEL_OPERATOR, 3, timeout, 0, target_.workaroundFlags,
-        IPMI_FLAGS_DEFAULT);
+    // Operator may switch the light; a user who may not can still read.
+    for (std::uint8_t privilege : {IPMI_PRIVILEGE_LEVEL_OPERATOR, IPMI_PRIVILEGE_LEVEL_USER}) {
+      result = ipmi_ctx_open_outofband_2_0(context->ipmi, target_.address().c_str(),
+                                           target_.user.c_str(), target_.password.c_str(),
+                                           nullptr, 0, privilege, 3, timeout, 0,
+                                           target_.workaroundFlags, IPMI_FLAGS_DEFAULT);
+      if (result == 0 ||
+          ipmi_ctx_errnum(context->ipmi) != IPMI_ERR_PRIVILEGE_LEVEL_CANNOT_BE_OBTAINED)
+        break;
+    }
   }
   if (result < 0) {
     *error = target_.address() + ": " + ipmi_ctx_errormsg(context->ipmi);
