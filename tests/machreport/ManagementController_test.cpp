@@ -1,6 +1,5 @@
-// machreport's management controller section, inside the sandbox against
-// the BMC simulator: what the controller says, one that does not answer,
-// and none at all.
+// machreport against the BMC simulator in the sandbox: what the controller
+// says, one that does not answer, none at all.
 #include <gtest/gtest.h>
 
 #include "tests/sandbox/Sandbox.h"
@@ -10,15 +9,11 @@ namespace steward::sandbox {
 namespace {
 
 TEST(ManagementControllerSection, TellsWhatTheControllerSaysNeverFailing) {
-  struct Case {
-    std::string settings, detail, section;
-  } cases[] = {
+  struct Case { std::string settings, detail, section; } cases[] = {
       {ipmiSettings(), "-1",
        "Management Controller:\n  Address: 127.0.0.1:6230\n  Firmware Version: 9.08\n"
        "  IPMI Version: 2.0\n  Manufacturer ID: 4753\n  Product ID: 0x0f02\n  Device ID: 0\n"
        "  Device Revision: 3\n"},
-      {ipmiSettings(), "0",
-       "Management Controller:\n  Firmware Version: 9.08\n  IPMI Version: 2.0\n"},
       {ipmiSettings(6231), "1",
        "Management Controller:\n  Address: 127.0.0.1:6231\n  Status: not answering\n"},
       {"", "-1", "Management Controller:\n"},
@@ -32,13 +27,13 @@ TEST(ManagementControllerSection, TellsWhatTheControllerSaysNeverFailing) {
     runs += "cp /tmp/conf" + n + " /etc/vigild.conf; machreport -detailLevel " + cases[i].detail +
             " >/tmp/out" + n + "; echo $? >>/tmp/status; ";
   }
-  sandbox.run({.shell = kAwait + startIpmiSimulator() + runs,
+  sandbox.run({.shell = startIpmiSimulator() + runs,
                .programs = {{"machreport", STEWARD_MACHREPORT_PATH}}});
-  EXPECT_EQ(sandbox.readFile("/tmp/status"), "0\n0\n0\n0\n");
+  EXPECT_EQ(sandbox.readFile("/tmp/status"), "0\n0\n0\n");
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     std::string out = sandbox.readFile("/tmp/out" + std::to_string(i));
-    std::size_t at = out.find("Management Controller:");
-    EXPECT_EQ(at == std::string::npos ? out : out.substr(at), cases[i].section) << i;
+    EXPECT_EQ(out.substr(std::min(out.find("Management Controller:"), out.size())),
+              cases[i].section);
   }
 }
 

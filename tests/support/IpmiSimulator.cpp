@@ -5,22 +5,21 @@ namespace {
 
 std::string sensorRecord(const SimulatedSensor& s) {
   std::string r = "sdr type 1\n sensor_owner_id 0x20\n sensor_owner_lun 0\n channel_number 0\n"
-                  " sensor_number " + std::to_string(s.number) + "\n entity_id system_board\n"
-                  " entity_instance 1\n init_scanning true\n init_events false\n"
-                  " init_thresholds false\n init_sensor_type true\n default_event_gen_on false\n"
-                  " default_sensor_scan_on true\n sensor_auto_rearm true\n sensor_hysteresis 0\n"
-                  " sensor_threshold_access 1\n sensor_event_msg_ctrl per_state\n"
-                  " event_reading_type_code 1\n analog_data_format unsigned\n rate_unit none\n"
-                  " modifier_unit none\n percentage false\n modifier_unit_code unspecified\n"
-                  " linearization linear\n tolerance 0\n b 0\n accuracy 0\n accuracy_exp 0\n"
-                  " sensor_direction input\n r_exp 0\n b_exp 0\n";
+                  " entity_id system_board\n entity_instance 1\n init_scanning true\n"
+                  " init_sensor_type true\n default_sensor_scan_on true\n sensor_auto_rearm true\n"
+                  " sensor_hysteresis 0\n sensor_threshold_access 1\n event_reading_type_code 1\n"
+                  " sensor_event_msg_ctrl per_state\n analog_data_format unsigned\n"
+                  " linearization linear\n sensor_direction input\n b 0\n r_exp 0\n b_exp 0\n";
   r += s.fan ? " sensor_type Fan\n base_unit RPM\n m 50\n"
              : " sensor_type Temperature\n base_unit degrees_C\n m 1\n";
-  if (s.upperNonCritical)
-    r += " unc_thrsh_readable true\n return_unc true\n unc_thresh " + std::to_string(s.upperNonCritical) + "\n";
-  if (s.upperCritical)
-    r += " uc_thrsh_readable true\n return_uc true\n uc_thresh " + std::to_string(s.upperCritical) + "\n";
-  return r + " id_string \"" + s.name + "\"\nendsdr\n";
+  for (auto [limit, name] : {std::pair{s.upperNonCritical, "unc"}, {s.upperCritical, "uc"}}) {
+    std::string n = name;
+    if (limit)
+      r += " " + n + "_thrsh_readable true\n return_" + n + " true\n " + n + "_thresh " +
+           std::to_string(limit) + "\n";
+  }
+  return r + " sensor_number " + std::to_string(s.number) + "\n id_string \"" + s.name +
+         "\"\nendsdr\n";
 }
 
 }  // namespace
@@ -38,13 +37,12 @@ void installIpmiSimulator(Sandbox& sandbox, const std::vector<SimulatedSensor>& 
   std::string records;
   for (const SimulatedSensor& s : sensors) {
     records += sensorRecord(s);
-    commands += "sensor_add 0x20 0 " + std::to_string(s.number) + (s.fan ? " 4" : " 1") + " 1\n";
-    commands += "sensor_set_threshold 0x20 0 " + std::to_string(s.number) + " readable 0" +
-                (s.upperCritical ? "1" : "0") + (s.upperNonCritical ? "1" : "0") + "000 0 " +
-                std::to_string(s.upperCritical) + " " + std::to_string(s.upperNonCritical) +
-                " 0 0 0\n";
-    commands += "sensor_set_value 0x20 0 " + std::to_string(s.number) + " " +
-                std::to_string(s.value) + " 0\n";
+    std::string at = "0x20 0 " + std::to_string(s.number) + " ";
+    commands += "sensor_add " + at + (s.fan ? "4" : "1") + " 1\n";
+    commands += "sensor_set_threshold " + at + "readable 0" + (s.upperCritical ? "1" : "0") +
+                (s.upperNonCritical ? "1" : "0") + "000 0 " + std::to_string(s.upperCritical) +
+                " " + std::to_string(s.upperNonCritical) + " 0 0 0\n";
+    commands += "sensor_set_value " + at + std::to_string(s.value) + " 0\n";
   }
   sandbox.writeFile("/tmp/bmc/commands", commands + "mc_enable 0x20\n");
   sandbox.writeFile("/tmp/bmc/sensors.sdrs", records);
@@ -58,7 +56,8 @@ void installIpmiSimulator(Sandbox& sandbox, const std::vector<SimulatedSensor>& 
 
 std::string startIpmiSimulator() {
   // 6230 is 1856 in /proc/net/udp.
-  return "mkdir -p /tmp/bmc/state/ipmi_sim/bmc && "
+  return "await() { i=0; until eval \"$1\"; do i=$((i+1)); [ $i -lt 500 ] || return 1; "
+         "sleep 0.02; done; }; mkdir -p /tmp/bmc/state/ipmi_sim/bmc && "
          "sdrcomp -o /tmp/bmc/state/ipmi_sim/bmc/sdr.20.main /tmp/bmc/sensors.sdrs && "
          "{ ipmi_sim -n -c /tmp/bmc/lan.conf -f /tmp/bmc/commands -s /tmp/bmc/state "
          ">/tmp/bmc/log 2>&1 & } && "
@@ -69,10 +68,9 @@ std::string ipmiSettings(int port) {
   // Where nothing listens, a short wait.
   std::string timeout = port == 6230 ? "" : "<key>Timeout</key><integer>1</integer>";
   return "<key>IPMI</key><dict><key>Host</key><string>127.0.0.1</string>" + timeout +
-         "<key>Port</key><integer>" + std::to_string(port) + "</integer>"
-         "<key>User</key><string>admin</string>"
-         "<key>PasswordFile</key><string>/etc/bmc.pass</string>"
-         "<key>Workarounds</key><array><string>opensesspriv</string></array></dict>";
+         "<key>Port</key><integer>" + std::to_string(port) + "</integer><key>User</key><string>"
+         "admin</string><key>PasswordFile</key><string>/etc/bmc.pass</string><key>Workarounds"
+         "</key><array><string>opensesspriv</string></array></dict>";
 }
 
 }  // namespace steward::sandbox

@@ -3,9 +3,6 @@
 // chassis control program records each request in kChassisLog.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include "tests/sandbox/Sandbox.h"
 
 namespace steward::sandbox {
@@ -22,13 +19,8 @@ inline constexpr const char* kChassisLog = "/tmp/bmc/chassis.log";
 
 // Writes the simulator's files and the password file /etc/bmc.pass.
 void installIpmiSimulator(Sandbox& sandbox, const std::vector<SimulatedSensor>& sensors);
-// Shell text that starts the simulator and returns once it listens; after
-// kAwait.
+// Shell text starting it, defining `await CONDITION` (ten seconds at most).
 std::string startIpmiSimulator();
-// Shell text defining `await CONDITION`: waits up to ten seconds for it.
-inline constexpr const char* kAwait =
-    "await() { i=0; until eval \"$1\"; do i=$((i+1)); [ $i -lt 500 ] || return 1; "
-    "sleep 0.02; done; }; ";
 // The settings' "IPMI" entry that reaches it, as XML dictionary content.
 std::string ipmiSettings(int port = 6230);
 
