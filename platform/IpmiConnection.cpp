@@ -282,21 +282,25 @@ bool IpmiConnection::open(std::string* error) {
 bool IpmiConnection::command(std::uint8_t netFunction, std::uint8_t command,
                              const std::vector<std::uint8_t>& data,
                              std::vector<std::uint8_t>* reply, std::string* error) {
-  if (!open(error)) return false;
   std::vector<std::uint8_t> request{command};
   request.insert(request.end(), data.begin(), data.end());
-  std::uint8_t buffer[256];
-  // The raw call takes replies longer than the command defines, as some
-  // controllers send.
-  int length = ipmi_cmd_raw(context_->ipmi, 0, netFunction, request.data(),
-                            static_cast<unsigned>(request.size()), buffer, sizeof buffer);
-  if (length < 2) {
+  // A session kept from before may have expired at the controller: then
+  // once more on a new one.
+  for (bool reused = isOpen();; reused = false) {
+    if (!open(error)) return false;
+    std::uint8_t buffer[256];
+    // The raw call takes replies longer than the command defines, as some
+    // controllers send.
+    int length = ipmi_cmd_raw(context_->ipmi, 0, netFunction, request.data(),
+                              static_cast<unsigned>(request.size()), buffer, sizeof buffer);
+    if (length >= 2) {
+      reply->assign(buffer + 1, buffer + length);  // without the command byte
+      return true;
+    }
     *error = target_.address() + ": " + ipmi_ctx_errormsg(context_->ipmi);
     close();
-    return false;
+    if (!reused) return false;
   }
-  reply->assign(buffer + 1, buffer + length);  // without the command byte
-  return true;
 }
 
 std::optional<IpmiDeviceInfo> IpmiConnection::deviceInfo(std::string* error) {
@@ -343,7 +347,8 @@ std::pair<std::string, std::string> IpmiConnection::lanAddresses() {
     if (!command(kNetFunctionTransport, kGetLanParameter, {channel, kLanMacAddress, 0, 0}, &mac,
                  &error))
       break;
-    return {parseIpmiLanAddress(ip, false).value_or(""), parseIpmiLanAddress(mac, true).value_or("")};
+    return {parseIpmiLanAddress(ip, false).value_or(""),
+            parseIpmiLanAddress(mac, true).value_or("")};
   }
   return {};
 }

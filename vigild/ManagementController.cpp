@@ -46,7 +46,8 @@ void ManagementController::poll() {
   std::optional<IpmiChassisStatus> chassis;
   if (read) chassis = connection_.chassisStatus(&error);
   std::lock_guard lock(mutex_);
-  if (answered_ && !read) syslog(LOG_WARNING, "management controller: %s", error.c_str());
+  if (!(read && chassis) && error != error_)
+    syslog(LOG_WARNING, "management controller: %s", error.c_str());
   answered_ = read && chassis;
   error_ = answered_ ? "" : error;
   readings_.clear();

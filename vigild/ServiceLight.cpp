@@ -68,7 +68,8 @@ bool removeEntry(int parent, const char* name) {
 
 // A fresh property file saying off, for the controller's light.
 bool makeStateFile(int entry) {
-  int fd = openat(entry, kLightProperty, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  int fd =
+      openat(entry, kLightProperty, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   bool ok = fd >= 0 && write(fd, "0\n", 2) == 2;
   return (fd < 0 || close(fd) == 0) && ok;
 }

@@ -105,7 +105,10 @@ int serve(SensorSource& sensors, const ServiceLight& light, ManagementController
   if (!light.setUp(&error)) {
     syslog(LOG_ERR, "%s", error.c_str());
   } else {
-    syslog(LOG_INFO, "service light: %s", light.device().empty() ? "none" : light.device().c_str());
+    syslog(LOG_INFO, "service light: %s",
+           light.usesManagementController() ? "chassis identify"
+           : light.device().empty()         ? "none"
+                                            : light.device().c_str());
   }
   std::unique_ptr<LightPropertyWatch> identify;
   if (light.usesManagementController()) {

@@ -27,7 +27,7 @@ TEST(ManagementControllerSection, TellsWhatTheControllerSaysNeverFailing) {
     runs += "cp /tmp/conf" + n + " /etc/vigild.conf; machreport -detailLevel " + cases[i].detail +
             " >/tmp/out" + n + "; echo $? >>/tmp/status; ";
   }
-  sandbox.run({.shell = startIpmiSimulator() + runs,
+  runReadingLog(sandbox, {.shell = startIpmiSimulator() + runs,
                .programs = {{"machreport", STEWARD_MACHREPORT_PATH}}});
   EXPECT_EQ(sandbox.readFile("/tmp/status"), "0\n0\n0\n");
   for (std::size_t i = 0; i < std::size(cases); ++i) {

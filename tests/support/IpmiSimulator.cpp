@@ -1,5 +1,7 @@
 #include "tests/support/IpmiSimulator.h"
 
+#include <unistd.h>
+
 namespace steward::sandbox {
 namespace {
 
@@ -7,9 +9,8 @@ std::string sensorRecord(const SimulatedSensor& s) {
   std::string r = "sdr type 1\n sensor_owner_id 0x20\n sensor_owner_lun 0\n channel_number 0\n"
                   " entity_id system_board\n entity_instance 1\n init_scanning true\n"
                   " init_sensor_type true\n default_sensor_scan_on true\n sensor_auto_rearm true\n"
-                  " sensor_hysteresis 0\n sensor_threshold_access 1\n event_reading_type_code 1\n"
-                  " sensor_event_msg_ctrl per_state\n analog_data_format unsigned\n"
-                  " linearization linear\n sensor_direction input\n b 0\n r_exp 0\n b_exp 0\n";
+                  " sensor_threshold_access 1\n event_reading_type_code 1\n linearization linear\n"
+                  " sensor_event_msg_ctrl per_state\n analog_data_format unsigned\n";
   r += s.fan ? " sensor_type Fan\n base_unit RPM\n m 50\n"
              : " sensor_type Temperature\n base_unit degrees_C\n m 1\n";
   for (auto [limit, name] : {std::pair{s.upperNonCritical, "unc"}, {s.upperCritical, "uc"}}) {
@@ -60,8 +61,14 @@ std::string startIpmiSimulator() {
          "sleep 0.02; done; }; mkdir -p /tmp/bmc/state/ipmi_sim/bmc && "
          "sdrcomp -o /tmp/bmc/state/ipmi_sim/bmc/sdr.20.main /tmp/bmc/sensors.sdrs && "
          "{ ipmi_sim -n -c /tmp/bmc/lan.conf -f /tmp/bmc/commands -s /tmp/bmc/state "
-         ">/tmp/bmc/log 2>&1 & } && "
-         "await 'grep -q :1856 /proc/net/udp'; ";
+         ">>/tmp/bmc/log 2>&1 & sim=$!; } && "
+         "await 'grep -q :1856 /proc/net/udp' || exit 1; ";
+}
+
+RunResult runReadingLog(Sandbox& sandbox, const RunOptions& options) {
+  auto process = sandbox.start(options);
+  for (; !process->hasExited(); usleep(20000)) sandbox.logLines();
+  return process->wait();
 }
 
 std::string ipmiSettings(int port) {

@@ -1,6 +1,5 @@
-// A baseboard management controller for sandbox tests: OpenIPMI's ipmi_sim
-// on the sandbox's loopback address, reached over IPMI 2.0 LAN. Its
-// chassis control program records each request in kChassisLog.
+// OpenIPMI's BMC simulator on the sandbox's loopback address, port 6230; its
+// chassis control program records each request in /tmp/bmc/chassis.log.
 #pragma once
 
 #include "tests/sandbox/Sandbox.h"
@@ -15,12 +14,13 @@ struct SimulatedSensor {
   int upperNonCritical = 0, upperCritical = 0;  // raw; 0 for none
 };
 
-inline constexpr const char* kChassisLog = "/tmp/bmc/chassis.log";
-
 // Writes the simulator's files and the password file /etc/bmc.pass.
 void installIpmiSimulator(Sandbox& sandbox, const std::vector<SimulatedSensor>& sensors);
-// Shell text starting it, defining `await CONDITION` (ten seconds at most).
+// Shell text starting it (pid in $sim); defines `await CONDITION` (10 s).
 std::string startIpmiSimulator();
+// Runs the sandbox reading the log meanwhile, lest the simulator's log
+// lines fill the socket and stall whoever logs.
+RunResult runReadingLog(Sandbox& sandbox, const RunOptions& options);
 // The settings' "IPMI" entry that reaches it, as XML dictionary content.
 std::string ipmiSettings(int port = 6230);
 
