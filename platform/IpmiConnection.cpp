@@ -1,7 +1,5 @@
 #include "platform/IpmiConnection.h"
 
-#include "platform/TextEncoding.h"
-
 #include <freeipmi/freeipmi.h>
 #include <ipmi_monitoring.h>
 #include <ipmi_monitoring_bitmasks.h>
@@ -9,8 +7,9 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <mutex>
+
+#include "platform/TextEncoding.h"
 
 namespace steward {
 namespace {
