@@ -14,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "machreport/ManagementControllerSection.h"
 #include "machreport/MemoryDevice.h"
 #include "machreport/Pci.h"
 #include "machreport/Sensors.h"
@@ -442,7 +443,7 @@ std::vector<Section> collectProfile(const FileTree& tree, Detail detail) {
           processorsSection(tree, detail), memorySection(tree, detail),
           storageSection(tree, detail),    networkSection(tree, detail),
           pciSection(tree, detail),        softwareSection(tree, detail),
-          sensorsSection(tree, detail)};
+          managementControllerSection(tree, detail), sensorsSection(tree, detail)};
 }
 
 }  // namespace steward::machreport

@@ -66,6 +66,14 @@ bool removeEntry(int parent, const char* name) {
   return (errno == EISDIR || errno == EPERM) && unlinkat(parent, name, AT_REMOVEDIR) == 0;
 }
 
+// A fresh property file saying off, for the controller's light.
+bool makeStateFile(int entry) {
+  int fd =
+      openat(entry, kLightProperty, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  bool ok = fd >= 0 && write(fd, "0\n", 2) == 2;
+  return (fd < 0 || close(fd) == 0) && ok;
+}
+
 }  // namespace
 
 ServiceLight::ServiceLight(std::string registryRoot, std::string ledDirectory)
@@ -97,6 +105,12 @@ std::string ServiceLight::brightnessPath() const {
   return device_.empty() ? "" : ledDirectory_ + "/" + device_ + "/brightness";
 }
 
+std::string ServiceLight::propertyPath() const {
+  std::string path = registryRoot_;
+  for (const char* name : kEntryDirectories) path += std::string("/") + name;
+  return path + "/" + kEntryName + "/" + kLightProperty;
+}
+
 bool ServiceLight::setUp(std::string* error) const {
   std::error_code ignored;
   fs::create_directories(registryRoot_, ignored);
@@ -115,7 +129,11 @@ bool ServiceLight::setUp(std::string* error) const {
   }
   path += std::string("/") + kEntryName;
   bool ok;
-  if (device_.empty()) {
+  if (usesManagementController()) {
+    int entry = openOwnDirectory(fd, kEntryName);
+    ok = entry >= 0 && removeEntry(entry, kLightProperty) && makeStateFile(entry);
+    if (entry >= 0) close(entry);
+  } else if (device_.empty()) {
     int entry = openat(fd, kEntryName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     ok = (entry < 0 || removeEntry(entry, kLightProperty)) && removeEntry(fd, kEntryName);
     if (entry >= 0) close(entry);

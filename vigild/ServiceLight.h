@@ -26,6 +26,12 @@ class ServiceLight {
   // The chosen LED's name; "" when there is none.
   const std::string& device() const { return device_; }
   std::string brightnessPath() const;
+  // Without an LED, whether the management controller's identify stands
+  // for the light: "LED" is then a plain file holding the wanted state.
+  void useManagementController(bool use) { managementController_ = use; }
+  bool usesManagementController() const { return device_.empty() && managementController_; }
+  // The registry property's path.
+  std::string propertyPath() const;
 
   // Makes the registry tree down to the entry, owned by this user with
   // mode 0755, and points "LED" at the chosen LED. Without one the entry
@@ -39,6 +45,7 @@ class ServiceLight {
   std::string registryRoot_;
   std::string ledDirectory_;
   std::string device_;
+  bool managementController_ = false;
 };
 
 // The LED named by the settings' "ServiceLED"; "" when none. (The status

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "platform/BootDevice.h"
 #include "platform/PropertyList.h"
@@ -19,6 +20,8 @@
 #include "platform/XmlPropertyList.h"
 #include "vigild/AlertMonitor.h"
 #include "vigild/LibSensorsSource.h"
+#include "vigild/LightPropertyWatch.h"
+#include "vigild/ManagementController.h"
 #include "vigild/Status.h"
 #include "vigild/StatusServer.h"
 
@@ -40,21 +43,60 @@ double unixNow() {
       .count();
 }
 
-// The light the settings name, else the one whose name says what it is for.
-void chooseServiceLight(ServiceLight& light) {
+ValueRef readSettings() {
   std::string error;
   ValueRef settings;
   if (access(kSettingsPath, F_OK) == 0) {
     settings = propertyListFromFile(kSettingsPath, Mutability::kImmutable, nullptr, &error);
     if (!settings) syslog(LOG_WARNING, "%s", error.c_str());
   }
-  light.choose(configuredServiceLight(settings));
+  return settings;
 }
 
-std::string statusDocument(SensorSource& sensors, const ServiceLight& light) {
+// The light the settings name, else the one whose name says what it is for,
+// else the management controller's identify.
+void chooseServiceLight(ServiceLight& light, const ValueRef& settings, bool controller) {
+  light.choose(configuredServiceLight(settings));
+  light.useManagementController(controller);
+}
+
+// The controller the settings name, else the in-band one when present.
+std::unique_ptr<ManagementController> findManagementController(const ValueRef& settings) {
+  std::string error;
+  auto target = ipmiTargetFromSettings(settings, "", &error);
+  if (!error.empty()) syslog(LOG_WARNING, "%s", error.c_str());
+  return target ? std::make_unique<ManagementController>(*target) : nullptr;
+}
+
+// The chips' sensors, then the controller's.
+class AllSensors : public SensorSource {
+ public:
+  AllSensors(SensorSource& chips, ManagementController* controller)
+      : chips_(chips), controller_(controller) {}
+  std::vector<SensorReading> read() override {
+    std::vector<SensorReading> readings = chips_.read();
+    if (!controller_) return readings;
+    std::vector<SensorReading> more = controller_->read();
+    readings.insert(readings.end(), more.begin(), more.end());
+    return readings;
+  }
+
+ private:
+  SensorSource& chips_;
+  ManagementController* controller_;
+};
+
+std::string statusDocument(SensorSource& chips, const ServiceLight& light,
+                           ManagementController* controller) {
   std::string xml, error;
-  if (!writeXMLPropertyList(buildStatus(sensors, kPowerSupplyDirectory, light, unixNow()), &xml,
-                            &error)) {
+  AllSensors sensors(chips, controller);
+  auto status = buildStatus(sensors, kPowerSupplyDirectory, light, unixNow());
+  if (controller) {
+    status->setObject(controller->status(), "ManagementController");
+    if (light.usesManagementController())
+      status->setObject(controller->lightStatus(), "ServiceLight");
+  }
+  if (!writeXMLPropertyList(status, &xml, &error)) {
     syslog(LOG_ERR, "cannot write the status: %s", error.c_str());
     return {};
   }
@@ -88,19 +130,29 @@ std::shared_ptr<RunLoopSource> reloadOnHangup(AlertMonitor& monitor) {
   return source;
 }
 
-int serve(SensorSource& sensors, const ServiceLight& light) {
+int serve(SensorSource& sensors, const ServiceLight& light, ManagementController* controller) {
   std::string error;
   if (!light.setUp(&error)) {
     syslog(LOG_ERR, "%s", error.c_str());
   } else {
-    syslog(LOG_INFO, "service light: %s", light.device().empty() ? "none" : light.device().c_str());
+    syslog(LOG_INFO, "service light: %s",
+           light.usesManagementController() ? "chassis identify"
+           : light.device().empty()         ? "none"
+                                            : light.device().c_str());
   }
+  std::unique_ptr<LightPropertyWatch> identify;
+  if (light.usesManagementController()) {
+    identify = std::make_unique<LightPropertyWatch>(
+        light.propertyPath(), [controller](bool on) { controller->requestIdentify(on); });
+    if (!identify->start(&error)) syslog(LOG_ERR, "%s", error.c_str());
+  }
+  if (controller) controller->start();
   std::string cached;
   auto cachedAt = RunLoopClock::time_point::min();
   StatusServer server([&] {
     auto now = RunLoopClock::now();
     if (cached.empty() || now - cachedAt >= kStatusLifetime) {
-      cached = statusDocument(sensors, light);
+      cached = statusDocument(sensors, light, controller);
       cachedAt = now;
     }
     return cached;
@@ -114,7 +166,8 @@ int serve(SensorSource& sensors, const ServiceLight& light) {
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
-  AlertMonitor monitor(sensors);
+  AllSensors everySensor(sensors, controller);  // the controller's alarms are mailed too
+  AlertMonitor monitor(everySensor);
   if (!monitor.start(&error)) syslog(LOG_ERR, "no alarm mail: %s", error.c_str());
   auto hangup = reloadOnHangup(monitor);
   syslog(LOG_INFO, "serving %s", StatusServer::kDefaultSocketPath);
@@ -137,12 +190,15 @@ int main(int argc, char** argv) {
   std::string error;
   LibSensorsSource sensors(&error);
   if (!error.empty()) syslog(LOG_WARNING, "no sensors: %s", error.c_str());
+  ValueRef settings = readSettings();
+  auto controller = findManagementController(settings);
   ServiceLight light;
-  chooseServiceLight(light);
+  chooseServiceLight(light, settings, controller != nullptr);
   // The registry's "boot-device" follows the firmware from the start.
   if (!once && !publishBootDevice(&error)) syslog(LOG_WARNING, "%s", error.c_str());
-  if (!once) return serve(sensors, light);
-  std::string document = statusDocument(sensors, light);
+  if (!once) return serve(sensors, light, controller.get());
+  if (controller) controller->poll();
+  std::string document = statusDocument(sensors, light, controller.get());
   std::fwrite(document.data(), 1, document.size(), stdout);
   return document.empty() || std::fflush(stdout) != 0 ? 1 : 0;
 }

@@ -324,7 +324,7 @@ TEST_F(FakeMachine, AnEmptyMachineStillHasAProfile) {
             0);
   EXPECT_EQ(out,
             "Hardware:\n\nFirmware:\n\nProcessors:\n\nMemory:\n\nStorage:"
-            "\n\nNetwork:\n\nPCI Devices:\n\nSoftware:\n\nSensors:\n");
+            "\n\nNetwork:\n\nPCI Devices:\n\nSoftware:\n\nManagement Controller:\n\nSensors:\n");
   EXPECT_EQ(runMachreport({"-root", root_ + "/missing", "-xml"}, &out, &err),
             0);
 }

@@ -166,6 +166,7 @@ std::vector<std::string> Sandbox::bwrapArguments(const RunOptions& options) cons
   if (options.fakeHardware) addFakeHardware(&args);
   if (!options.fakeMachine.empty()) addFakeMachine(options.fakeMachine, &args);
   addFirmware(options.firmware, &args);
+  addPrograms(options, &args);
   for (const auto& [name, value] : options.environment) {
     args.insert(args.end(), {"--setenv", name, value});
   }
@@ -222,6 +223,11 @@ void Sandbox::addFirmware(RunOptions::Firmware firmware, std::vector<std::string
   args->insert(args->end(), {"--tmpfs", "/sys/firmware", firmware == kFake ? "--bind"
                              : "--ro-bind", hostPath(kFakeVariables), kFakeVariables,
                              "--setenv", "EFIVARFS_PATH", kFakeVariables});
+}
+
+void Sandbox::addPrograms(const RunOptions& options, std::vector<std::string>* args) const {
+  for (const auto& [name, path] : options.programs)
+    args->insert(args->end(), {"--ro-bind", path, "/steward/bin/" + name});
 }
 
 std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {

@@ -35,6 +35,7 @@ struct RunOptions {
   // The real nvram at /usr/sbin/nvram, on the variables in hostPath() of
   // kFakeVariables (read-only or not), or read-only on the host's firmware.
   enum class Firmware { kRecorded, kFake, kFakeReadOnly, kHost } firmware = Firmware::kRecorded;
+  std::map<std::string, std::string> programs = {};  // more in /steward/bin: name to host path
 };
 
 inline constexpr const char* kFakeVariables = "/sys/firmware/efi/efivars/";
@@ -95,6 +96,7 @@ class Sandbox {
   void addFakeHardware(std::vector<std::string>* args) const;
   static void addFakeMachine(const std::string& machine, std::vector<std::string>* args);
   void addFirmware(RunOptions::Firmware firmware, std::vector<std::string>* args) const;
+  void addPrograms(const RunOptions& options, std::vector<std::string>* args) const;
 
   std::string root_;
   std::unique_ptr<LogCapture> log_;
