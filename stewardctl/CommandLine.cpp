@@ -64,7 +64,11 @@ bool parseCommandLine(int argc, const char* const* argv, Options* options,
     };
     std::string text;
     double number = 0;
-    if (!options->command.empty() || arg.empty() || arg[0] != '-' || arg == "-") {
+    if (arg == "--") {
+      options->command.insert(options->command.end(), argv + i + 1, argv + argc);
+      break;
+    }
+    if (arg.empty() || arg[0] != '-' || arg == "-") {
       options->command.push_back(arg);
     } else if (arg == "-H" || arg == "--host") {
       if (!value(&text)) return false;

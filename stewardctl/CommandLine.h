@@ -23,7 +23,9 @@ struct Options {
 };
 
 // Fills *options; false with a one-line reason in *error for anything that
-// does not parse. The command itself is checked by requestFor.
+// does not parse. Options may follow the command; after "--" everything is
+// the command's ("boot set -- -odd-name"). The command is checked by
+// requestFor.
 [[nodiscard]] bool parseCommandLine(int argc, const char* const* argv, Options* options,
                                     std::string* error);
 

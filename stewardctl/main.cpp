@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -192,6 +193,8 @@ int report(const Options& options, const Dictionary& request, const std::vector<
 }
 
 int run(int argc, char** argv) {
+  // A pager quit early must not kill us mid-write.
+  signal(SIGPIPE, SIG_IGN);
   Options options;
   std::string error;
   if (!parseCommandLine(argc, argv, &options, &error)) {

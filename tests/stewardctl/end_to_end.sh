@@ -32,12 +32,17 @@ run "restart unconfirmed" stewardctl $one restart
 run "fleet with one host down" stewardctl -H host1.fleet.test -H host2.fleet.test \
   -H down.fleet.test:444 $ca --yes restart
 run "fleet as JSON" stewardctl -H host2.fleet.test -H down.fleet.test:444 $ca --json boot get
+python3 -c 'import socket, time; s = socket.socket(); s.bind(("127.0.0.1", 4444)); s.listen(); time.sleep(30)' &
+sleep 0.3
+run "a host that hangs" stewardctl -H host1.fleet.test -H down.fleet.test:4444 $ca --timeout 1 identify off
 run "error envelope" stewardctl $one boot get
 run "untrusted certificate" stewardctl -H host1.fleet.test --cacert /web/other-ca.pem status
 as carol secret
 run "plain user" stewardctl $one --yes shutdown
 as alice wrong
 run "wrong password" stewardctl $one status
+rm /web/.netrc
+run "no credentials" stewardctl $one status
 echo "== run by the service"
 cat /web/calls
 INNER
@@ -81,6 +86,10 @@ exit 1
 == fleet as JSON
 {"host2.fleet.test":{"failure":"the service has no answer to this request (an unknown command, the hardware monitor not running, or no boot device to read) (UNEXPECTED_COMMAND)"},"down.fleet.test:444":{"failure":"cannot connect (Failed to connect to down.fleet.test port 444 after N ms: Couldn't connect to server)"}}
 exit 1
+== a host that hangs
+host1.fleet.test      service light switched off
+down.fleet.test:4444  FAILED: no answer within 1 s
+exit 1
 == error envelope
 stewardctl: host1.fleet.test: the service has no answer to this request (an unknown command, the hardware monitor not running, or no boot device to read) (UNEXPECTED_COMMAND)
 exit 1
@@ -93,6 +102,9 @@ exit 1
 == wrong password
 stewardctl: host1.fleet.test: the user name or password was not accepted (HTTP 401)
 exit 1
+== no credentials
+stewardctl: no entry in ~/.netrc for host1.fleet.test and no terminal to ask for a password
+exit 2
 == run by the service
 /sbin/shutdown -r now
 /sbin/shutdown -r now

@@ -95,14 +95,14 @@ TEST(RequestTest, EachCommandAsksWhatTheServiceKnows) {
 
 TEST(CommandLineTest, OptionsAndTheirMistakes) {
   const char* good[] = {"stewardctl", "-H", "a", "--timeout", "2.5", "-H", "a", "-H", "b:8443",
-                        "--json", "boot", "set", "--yes"};
+                        "--json", "boot", "set", "--yes", "--", "--x"};
   Options options;
   std::string error;
-  ASSERT_TRUE(parseCommandLine(13, good, &options, &error)) << error;
+  ASSERT_TRUE(parseCommandLine(15, good, &options, &error)) << error;
   EXPECT_EQ(options.hosts, (std::vector<std::string>{"a", "b:8443"}));
   EXPECT_EQ(options.timeout, 2.5);
-  EXPECT_FALSE(options.yes);  // after the command, an argument of it
-  EXPECT_EQ(options.command, (std::vector<std::string>{"boot", "set", "--yes"}));
+  EXPECT_TRUE(options.yes);
+  EXPECT_EQ(options.command, (std::vector<std::string>{"boot", "set", "--x"}));
   const struct { std::vector<const char*> argv; const char* error; } bad[] = {
       {{"stewardctl", "--parallel", "0", "status"}, "--parallel takes a number, not \"0\""},
       {{"stewardctl", "--timeout", "5s", "status"}, "--timeout takes a number, not \"5s\""},
