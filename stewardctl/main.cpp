@@ -230,7 +230,9 @@ int run(int argc, char** argv) {
       return 1;
     }
     for (const auto& s : services) {
-      targets.push_back({s.host, s.host, s.address, s.port, {}});
+      bool named = false;  // already asked for with -H
+      for (const auto& t : targets) named = named || (t.host == s.host && t.port == s.port);
+      if (!named) targets.push_back({s.host, s.host, s.address, s.port, {}});
     }
   }
   if (targets.empty() && !options.all) targets.push_back({"localhost", "localhost", "", 443, {}});
