@@ -1,0 +1,171 @@
+#include "stewardctl/CommandLine.h"
+
+#include <cstdlib>
+
+#include "platform/PropertyList.h"
+
+namespace steward::ctl {
+
+const char kUsage[] =
+    "usage: stewardctl discover [--wait SECONDS] [--json]\n"
+    "       stewardctl [-H HOST]... [--all] [OPTIONS] COMMAND\n"
+    "commands: status | identify on|off | restart | shutdown | boot get | boot set VALUE\n"
+    "          | boot list | profile | email get | email set FILE | raw FILE\n"
+    "options:  --json | --plist    output for programs\n"
+    "          --cacert FILE       trust this certificate authority\n"
+    "          --timeout SECONDS   per host (10)    --parallel N  hosts at once (16)\n"
+    "          --yes               no confirmation for restart, shutdown, boot set, email set\n"
+    "Credentials come from ~/.netrc, else a prompt.\n";
+
+namespace {
+
+bool parseNumber(const std::string& text, double low, double high, double* out) {
+  char* end = nullptr;
+  double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(value >= low && value <= high)) return false;
+  *out = value;
+  return true;
+}
+
+DictionaryRef commandOnly(const char* name) {
+  auto request = makeMutableDictionary();
+  request->setObject(makeString(name), "command");
+  return request;
+}
+
+DictionaryRef withEntry(const char* name, ValueRef value, const char* key) {
+  auto request = makeMutableDictionary();
+  request->setObject(makeString(name), "command");
+  request->setObject(std::move(value), key);
+  return request;
+}
+
+DictionaryRef dictionaryFromFile(const std::string& contents, std::string* error) {
+  std::string reason;
+  auto value = propertyListFromData(contents, Mutability::kImmutable, nullptr, &reason);
+  auto dictionary = as<Dictionary>(value);
+  if (!dictionary) *error = value ? "the file's root is not a dictionary" : reason;
+  return dictionary;
+}
+
+}  // namespace
+
+bool parseCommandLine(int argc, const char* const* argv, Options* options,
+                      std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) {
+        *error = arg + " needs a value";
+        return false;
+      }
+      *out = argv[++i];
+      return true;
+    };
+    std::string text;
+    double number = 0;
+    if (arg == "--") {
+      options->command.insert(options->command.end(), argv + i + 1, argv + argc);
+      break;
+    }
+    if (arg.empty() || arg[0] != '-' || arg == "-") {
+      options->command.push_back(arg);
+    } else if (arg == "-H" || arg == "--host") {
+      if (!value(&text)) return false;
+      bool known = false;
+      for (const auto& host : options->hosts) known = known || host == text;
+      if (!known) options->hosts.push_back(text);
+    } else if (arg == "--all") {
+      options->all = true;
+    } else if (arg == "--yes" || arg == "-y") {
+      options->yes = true;
+    } else if (arg == "--json") {
+      options->output = OutputMode::kJson;
+    } else if (arg == "--plist") {
+      options->output = OutputMode::kPlist;
+    } else if (arg == "--cacert") {
+      if (!value(&options->cacert)) return false;
+    } else if (arg == "--timeout" || arg == "--wait" || arg == "--parallel") {
+      if (!value(&text)) return false;
+      double high = arg == "--parallel" ? 1024 : 3600;
+      if (!parseNumber(text, arg == "--parallel" ? 1 : 0.1, high, &number)) {
+        *error = arg + " takes a number, not \"" + text + "\"";
+        return false;
+      }
+      if (arg == "--timeout") options->timeout = number;
+      if (arg == "--wait") options->wait = number;
+      if (arg == "--parallel") options->parallel = static_cast<int>(number);
+    } else {
+      *error = "unknown option " + arg;
+      return false;
+    }
+  }
+  if (options->command.empty()) {
+    *error = "no command";
+    return false;
+  }
+  return true;
+}
+
+int fileArgumentIndex(const std::vector<std::string>& command) {
+  if (command.size() == 3 && command[0] == "email" && command[1] == "set") return 2;
+  if (command.size() == 2 && command[0] == "raw") return 1;
+  return -1;
+}
+
+bool isDestructive(const Dictionary& request) {
+  auto command = as<String>(request.objectForKey("command"));
+  if (!command) return false;
+  const std::string& name = command->str();
+  return name == "restart" || name == "shutdown" || name == "setBootPath" || name == "email";
+}
+
+DictionaryRef requestFor(const std::vector<std::string>& command,
+                         const std::string& fileContents, std::string* error) {
+  const std::string name = command.empty() ? "" : command[0];
+  const std::size_t count = command.size();
+  const std::string verb = count > 1 ? command[1] : "";
+  if (count == 1 && (name == "status" || name == "restart" || name == "shutdown" ||
+                     name == "profile")) {
+    return commandOnly(name.c_str());
+  }
+  if (name == "identify" && count == 2 && (verb == "on" || verb == "off")) {
+    return withEntry("serviceid", makeInteger(verb == "on" ? 1 : 0), "state");
+  }
+  if (name == "boot" && count == 2 && verb == "get") return commandOnly("getBootPath");
+  if (name == "boot" && count == 3 && verb == "set") {
+    return withEntry("setBootPath", makeString(command[2]), "bootpath");
+  }
+  if (name == "boot" && count == 2 && verb == "list") {
+    *error = "the service has no request for the list of boot entries; "
+             "on the machine itself, \"nvram boot-devices\" lists them";
+    return nullptr;
+  }
+  // The service keeps no separate e-mail store: its settings ride on "status".
+  if (name == "email" && count == 2 && verb == "get") return commandOnly("status");
+  if (name == "email" && count == 3 && verb == "set") {
+    auto settings = dictionaryFromFile(fileContents, error);
+    if (!settings) return nullptr;
+    // The request replaces the whole settings file: a bare e-mail section
+    // would wipe every other setting.
+    if (!as<Dictionary>(settings->objectForKey("Email"))) {
+      *error = "the file must be the whole settings file, with an \"Email\" dictionary";
+      return nullptr;
+    }
+    return withEntry("email", settings, "email");
+  }
+  if (name == "raw" && count == 2) {
+    auto request = dictionaryFromFile(fileContents, error);
+    if (request && !as<String>(request->objectForKey("command"))) {
+      *error = "the request has no \"command\" string";
+      return nullptr;
+    }
+    return request;
+  }
+  *error = "unknown command or wrong arguments: \"";
+  for (std::size_t i = 0; i < count; ++i) *error += (i ? " " : "") + command[i];
+  *error += "\"";
+  return nullptr;
+}
+
+}  // namespace steward::ctl

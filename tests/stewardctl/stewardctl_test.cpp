@@ -1,0 +1,177 @@
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "platform/PropertyList.h"
+#include "stewardctl/CommandLine.h"
+#include "stewardctl/Credentials.h"
+#include "stewardctl/JsonWriter.h"
+#include "stewardctl/ReplyText.h"
+#include "stewardctl/Transport.h"
+
+namespace steward::ctl {
+namespace {
+
+ValueRef plist(const std::string& xml) {
+  std::string error;
+  return propertyListFromData("<plist version=\"1.0\">" + xml + "</plist>",
+                              Mutability::kImmutable, nullptr, &error);
+}
+
+TEST(JsonTest, KeepsEveryKindApart) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct { ValueRef value; const char* json; } cases[] = {
+      {plist("<dict><key>a</key><array><integer>-3</integer><true/></array><key>b</key><dict/></dict>"),
+       R"({"a":[-3,true],"b":{}})"},
+      {makeString("q\"b\\n\n\x01\xc2\xb0"), R"("q\"b\\n\n\u0001°")"},
+      {makeReal(2), "2.0"},
+      {makeReal(0.1), "0.1"},
+      {makeReal(-1e300), "-1e+300"},
+      {makeReal(nan), R"({"$real":"nan"})"},
+      {makeReal(-INFINITY), R"({"$real":"-inf"})"},
+      {makeData("abcd"), R"({"$data":"YWJjZA=="})"},
+      {makeData("ab"), R"({"$data":"YWI="})"},
+      {makeData("abc"), R"({"$data":"YWJj"})"},
+      {makeDate(0.5), R"({"$date":"2001-01-01T00:00:00Z"})"},
+      {nullptr, "null"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(jsonOf(c.value), c.json);
+}
+
+TEST(NetrcTest, FindsTheMachineElseTheDefault) {
+  const char* netrc =
+      "default login dora password d\n"
+      "machine a.test login ann password \"two words\"\n"
+      "macdef init\nmachine b.test login mallory password m\n\n"
+      "machine b.test account x login bob password b\n"
+      "machine a.test login late password l\n";
+  const struct { const char* machine; const char* user; const char* password; } cases[] = {
+      {"a.test", "ann", "two words"},  // the first entry wins
+      {"b.test", "bob", "b"},          // a macro body is no entry
+      {"c.test", "dora", "d"},
+  };
+  for (const auto& c : cases) {
+    auto found = netrcLookup(netrc, c.machine);
+    ASSERT_TRUE(found) << c.machine;
+    EXPECT_EQ(found->user, c.user);
+    EXPECT_EQ(found->password, c.password);
+  }
+  EXPECT_FALSE(netrcLookup("machine a.test login x password y", "b.test"));
+}
+
+TEST(RequestTest, EachCommandAsksWhatTheServiceKnows) {
+  const std::string settings = "<plist version=\"1.0\"><dict><key>Email</key><dict/></dict></plist>";
+  const struct { std::vector<std::string> command; std::string file; const char* json; } cases[] = {
+      {{"identify", "on"}, "", R"({"command":"serviceid","state":1})"},
+      {{"identify", "off"}, "", R"({"command":"serviceid","state":0})"},
+      {{"boot", "get"}, "", R"({"command":"getBootPath"})"},
+      {{"boot", "set", "Boot0003"}, "", R"({"command":"setBootPath","bootpath":"Boot0003"})"},
+      {{"email", "get"}, "", R"({"command":"status"})"},
+      {{"email", "set", "f"}, settings, R"({"command":"email","email":{"Email":{}}})"},
+      {{"raw", "f"}, "<plist version=\"1.0\"><dict><key>command</key><string>x</string></dict></plist>",
+       R"({"command":"x"})"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    auto request = requestFor(c.command, c.file, &error);
+    EXPECT_EQ(jsonOf(request), c.json) << error;
+  }
+  const struct { std::vector<std::string> command; std::string file; const char* error; } refused[] = {
+      {{"boot", "list"}, "", "the service has no request for the list of boot entries"},
+      {{"email", "set", "f"}, "<plist version=\"1.0\"><dict><key>Recipients</key><string>a</string></dict></plist>",
+       "the file must be the whole settings file"},
+      {{"raw", "f"}, "<plist version=\"1.0\"><array/></plist>", "the file's root is not a dictionary"},
+      {{"raw", "f"}, "<plist version=\"1.0\"><dict/></plist>", "the request has no \"command\" string"},
+      {{"identify", "blink"}, "", "unknown command or wrong arguments: \"identify blink\""},
+      {{"status", "now"}, "", "unknown command or wrong arguments"},
+  };
+  for (const auto& c : refused) {
+    std::string error;
+    EXPECT_FALSE(requestFor(c.command, c.file, &error));
+    EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+  }
+}
+
+TEST(CommandLineTest, OptionsAndTheirMistakes) {
+  const char* good[] = {"stewardctl", "-H", "a", "--timeout", "2.5", "-H", "a", "-H", "b:8443",
+                        "--json", "boot", "set", "--yes", "--", "--x"};
+  Options options;
+  std::string error;
+  ASSERT_TRUE(parseCommandLine(15, good, &options, &error)) << error;
+  EXPECT_EQ(options.hosts, (std::vector<std::string>{"a", "b:8443"}));
+  EXPECT_EQ(options.timeout, 2.5);
+  EXPECT_TRUE(options.yes);
+  EXPECT_EQ(options.command, (std::vector<std::string>{"boot", "set", "--x"}));
+  const struct { std::vector<const char*> argv; const char* error; } bad[] = {
+      {{"stewardctl", "--parallel", "0", "status"}, "--parallel takes a number, not \"0\""},
+      {{"stewardctl", "--timeout", "5s", "status"}, "--timeout takes a number, not \"5s\""},
+      {{"stewardctl", "--password", "x", "status"}, "unknown option --password"},
+      {{"stewardctl", "-H"}, "-H needs a value"},
+      {{"stewardctl", "--json"}, "no command"},
+  };
+  for (const auto& c : bad) {
+    Options ignored;
+    EXPECT_FALSE(parseCommandLine(static_cast<int>(c.argv.size()), c.argv.data(), &ignored, &error));
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+TEST(HostTest, SplitsHostAndPort) {
+  const struct { const char* text; bool ok; const char* host; int port; } cases[] = {
+      {"a.test", true, "a.test", 443}, {"a.test:8443", true, "a.test", 8443},
+      {"[fe80::1]:444", true, "fe80::1", 444}, {"fe80::1", true, "fe80::1", 443},
+      {"a.test:0", false, "", 0}, {"a.test:", false, "", 0}, {":443", false, "", 0},
+      {"[fe80::1", false, "", 0}, {"a.test:99999", false, "", 0},
+  };
+  for (const auto& c : cases) {
+    std::string host;
+    int port = 0;
+    EXPECT_EQ(splitHostPort(c.text, &host, &port), c.ok) << c.text;
+    if (!c.ok) continue;
+    EXPECT_EQ(host, c.host);
+    EXPECT_EQ(port, c.port);
+  }
+}
+
+TEST(JudgeTest, SaysEveryFailureInWords) {
+  const std::string message = "<dict><key>Message</key><string>CONNECT-AUTH</string></dict>";
+  const struct { long status; std::string body; const char* failure; } cases[] = {
+      {200, "<dict><key>OSStatus</key><integer>0</integer></dict>", ""},
+      {200, message, "refused: the user is not an administrator (CONNECT-AUTH)"},
+      {200, "<dict><key>OSStatus</key><integer>-50</integer></dict>",
+       "failed with status -50 (a required parameter is missing)"},
+      {200, "<dict><key>error</key><string>NIL_RESPONSE_ERR (boom)</string></dict>",
+       "the command failed on the server (NIL_RESPONSE_ERR (boom))"},
+      {200, "<array/>", "the reply is not a property-list dictionary"},
+      {401, message, "the user name or password was not accepted (HTTP 401)"},
+      {429, "", "too many failed logins from this address; try again later (HTTP 429)"},
+      {502, "", "the server answered HTTP 502"},
+  };
+  for (const auto& c : cases) {
+    Exchange exchange{true, c.status, "<plist version=\"1.0\">" + c.body + "</plist>", ""};
+    EXPECT_EQ(judge(exchange).failure, c.failure) << c.body;
+  }
+  EXPECT_EQ(judge(Exchange{false, 0, "", "cannot connect"}).failure, "cannot connect");
+}
+
+TEST(StatusTest, LimitsPassedCountAsAlarms) {
+  auto reply = as<Dictionary>(plist(
+      "<dict><key>Health</key><string>critical</string><key>Sensors</key><array>"
+      "<dict><key>kind</key><string>voltage</string><key>label</key><string>Vcore</string>"
+      "<key>value</key><real>1.5</real><key>unit</key><string>V</string><key>max</key><real>1.4</real></dict>"
+      "<dict><key>kind</key><string>temperature</string><key>label</key><string>Core</string>"
+      "<key>value</key><integer>100</integer><key>crit</key><integer>100</integer></dict>"
+      "<dict><key>label</key><string>odd</string><key>value</key><string>x</string>"
+      "<key>min</key><real>1</real></dict></array></dict>"));
+  ASSERT_TRUE(reply);
+  auto request = as<Dictionary>(plist("<dict><key>command</key><string>status</string></dict>"));
+  EXPECT_EQ(summaryOf(*request, *reply),
+            "health critical, 3 sensors, 2 alarms, service light none");
+  const std::string table = statusTable(*reply);
+  EXPECT_NE(table.find("Vcore         1.500  V     -    1.400  -     ALARM"), std::string::npos) << table;
+  EXPECT_NE(table.find("\nother\n"), std::string::npos) << table;
+}
+
+}  // namespace
+}  // namespace steward::ctl
