@@ -1,13 +1,13 @@
 #include "deploy/VerifiedLogins.h"
 
 #include <fcntl.h>
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
-#include <openssl/rand.h>
+#include <nettle/hmac.h>
+#include <nettle/memops.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <sstream>
 #include <utility>
@@ -59,12 +59,12 @@ class LockedFile {
 
   std::string macOf(const std::string& user, const std::string& password) const {
     const std::string data = user + '\0' + password;
-    unsigned char mac[EVP_MAX_MD_SIZE];
-    unsigned size = 0;
-    if (!HMAC(EVP_sha256(), key_.data(), static_cast<int>(key_.size()),
-              reinterpret_cast<const unsigned char*>(data.data()), data.size(), mac, &size))
-      return {};
-    return hex(mac, size);
+    hmac_sha256_ctx context;
+    unsigned char mac[SHA256_DIGEST_SIZE];
+    hmac_sha256_set_key(&context, key_.size(), reinterpret_cast<const std::uint8_t*>(key_.data()));
+    hmac_sha256_update(&context, data.size(), reinterpret_cast<const std::uint8_t*>(data.data()));
+    hmac_sha256_digest(&context, sizeof mac, mac);
+    return hex(mac, sizeof mac);
   }
 
   bool write() const {
@@ -91,7 +91,7 @@ class LockedFile {
     if (!(lines >> keyHex) || keyHex.size() != 2 * kKeyBytes ||
         keyHex.find_first_not_of("0123456789abcdef") != std::string::npos) {
       key_.resize(kKeyBytes);
-      return RAND_bytes(reinterpret_cast<unsigned char*>(key_.data()), kKeyBytes) == 1 && write();
+      return getrandom(key_.data(), kKeyBytes, 0) == static_cast<ssize_t>(kKeyBytes) && write();
     }
     for (std::size_t i = 0; i < kKeyBytes; ++i)
       key_.push_back(static_cast<char>(std::stoul(keyHex.substr(2 * i, 2), nullptr, 16)));
@@ -116,8 +116,8 @@ bool VerifiedLogins::contains(const std::string& user, const std::string& passwo
   if (!file.usable()) return false;
   const std::string mac = file.macOf(user, password);
   for (const Login& login : file.logins())
-    if (login.expires > now && login.expires <= now + lifetime_ && !mac.empty() &&
-        login.mac.size() == mac.size() && CRYPTO_memcmp(login.mac.data(), mac.data(), mac.size()) == 0)
+    if (login.expires > now && login.expires <= now + lifetime_ &&
+        login.mac.size() == mac.size() && memeql_sec(login.mac.data(), mac.data(), mac.size()))
       return true;
   return false;
 }
@@ -127,7 +127,6 @@ bool VerifiedLogins::remember(const std::string& user, const std::string& passwo
   LockedFile file(path_);
   if (!file.usable() || capacity_ == 0) return false;
   const std::string mac = file.macOf(user, password);
-  if (mac.empty()) return false;
   std::vector<Login> kept;
   for (const Login& login : file.logins())
     if (login.expires > now && login.expires <= now + lifetime_ && login.mac != mac) kept.push_back(login);

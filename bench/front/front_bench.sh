@@ -31,7 +31,7 @@ for command in email status; do
   echo \"\$command alone 1 \$(alone $count)\"
   for i in 1 2 3 4 5 6 7 8; do alone \$(($count / 8)) >/tmp/alone\$i & done
   wait
-  echo \"\$command alone 8 \$(cat /tmp/alone?)\"
+  echo \"\$command alone 8 \$(cat /tmp/alone? | paste -sd ' ')\"
 done" | tee "$out"
 # Tool alone: mean wall time per run in us (exec_bench), per concurrency.
 awk '$2 == "alone" { n = 0; for (i = 4; i <= NF; i += 3) { sum[$1, $3] += $i; n++ }

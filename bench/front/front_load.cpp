@@ -77,8 +77,8 @@ int main(int argc, char** argv) {
   while (latencies.size() < total) {
     int running = 0;
     curl_multi_perform(multi, &running);
-    curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
     int left = 0;
+    bool relaunched = false;
     while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
       if (message->msg != CURLMSG_DONE) continue;
       Client* client = nullptr;
@@ -90,8 +90,13 @@ int main(int argc, char** argv) {
       if (!client->connected && begin == Clock::time_point()) begin = Clock::now();
       client->connected = true;
       curl_multi_remove_handle(multi, client->easy);
-      if (started < total + pool.size()) launch(*client);
+      if (started < total + pool.size()) {
+        launch(*client);
+        relaunched = true;
+      }
     }
+    // A relaunched request starts with the next perform, not the next event.
+    if (!relaunched) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
   }
   const double seconds = milliseconds(Clock::now() - begin) / 1000;
   std::sort(latencies.begin(), latencies.end());
