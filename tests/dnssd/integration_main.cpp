@@ -5,7 +5,7 @@
 // Prints a line per check and the publish -> added times; exits 0 when all went as expected.
 #include <arpa/inet.h>
 #include <dns_sd.h>
-#include <sys/select.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -91,14 +91,9 @@ std::string resolveTxt(const std::string& name, const std::string& type, const s
       kDNSServiceErr_NoError)
     return txt;
   // The socket may wake up for other news first.
-  for (int wakeups = 0; txt.empty() && wakeups < 20; ++wakeups) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(DNSServiceRefSockFD(ref), &readable);
-    timeval limit = {5, 0};
-    if (select(DNSServiceRefSockFD(ref) + 1, &readable, nullptr, nullptr, &limit) != 1) break;
+  pollfd socket = {DNSServiceRefSockFD(ref), POLLIN, 0};
+  for (int wakeups = 0; txt.empty() && wakeups < 20 && poll(&socket, 1, 5000) == 1; ++wakeups)
     DNSServiceProcessResult(ref);
-  }
   DNSServiceRefDeallocate(ref);
   return txt;
 }
