@@ -1,10 +1,14 @@
-#!/bin/sh
+#!/bin/bash
 # Brings up the HTTPS front as installed (nginx, fcgiwrap running the login
 # check and the tool as root) in a sandbox with its own network namespace and
 # a private /etc, then runs COMMAND there (a shell command line, with curl).
 # Accounts: alice (in "admin"), carol (not), password "secret" each.
-# /sbin/shutdown and nvram are stand-ins recording to /web/calls.
-# The bundles are the test bundles of BUILD_DIR.
+# /sbin/shutdown and nvram are stand-ins recording to /web/calls; the system
+# log is /web/syslog.
+# The bundles are the test bundles of BUILD_DIR. vigild runs on a fake machine:
+# one sensor chip "demo" (CPU 41.5 °C, fan 2400 RPM, 1.2 V) and the service
+# light front::service, the host's /sys kept for libsensors.
+# The programs of BUILD_DIR/bin are at /build/bin (for benchmarks).
 #   deploy/web-sandbox.sh BUILD_DIR COMMAND
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -16,7 +20,8 @@ trap 'rm -rf "$root"' EXIT
 mkdir -p "$root/etc/pam.d" "$root/etc/nginx/conf.d" "$root/usr/sbin" "$root/run" \
   "$root/tmp" "$root/private/var/stewardd" "$root/web/nginx/logs" "$root/opt/bin" "$root/opt/cgi"
 
-hash=$(openssl passwd -6 secret)
+# Hashed as Debian 12 hashes passwords (yescrypt).
+hash=$(perl -e 'print crypt($ARGV[0], q($y$j9T$) . $ARGV[1])' secret "$(openssl rand -base64 15 | tr +/ ./)")
 cat >"$root/etc/passwd" <<END
 root:x:0:0:root:/root:/bin/sh
 alice:x:1001:1001::/nonexistent:/usr/sbin/nologin
@@ -29,7 +34,24 @@ printf '127.0.0.1 localhost\n' >"$root/etc/hosts"
 cp "$here/pam-stewardd" "$root/etc/pam.d/stewardd"
 echo 'auth required pam_unix.so nodelay' >"$root/etc/pam.d/common-auth"
 echo 'account required pam_unix.so' >"$root/etc/pam.d/common-account"
-cp "$here/vigild.conf" "$root/etc/vigild.conf"
+printf '%s required pam_deny.so\n' auth account password session >"$root/etc/pam.d/other"
+sed 's#<dict/>#<dict/><key>ServiceLED</key><string>front::service</string>#' \
+  "$here/vigild.conf" >"$root/etc/vigild.conf"
+chip=$root/class/hwmon/hwmon0 light=$root/class/leds/front::service
+mkdir -p "$chip" "$light" "$root/class/power_supply"
+for value in name:demo temp1_label:CPU temp1_input:41500 temp1_max:85000 temp1_crit:95000 \
+  temp1_alarm:0 fan1_input:2400 fan1_min:600 in0_input:1200 in0_min:1000 in0_max:1400; do
+  echo "${value#*:}" >"$chip/${value%%:*}"
+done
+echo 0 >"$light/brightness" && echo 1 >"$light/max_brightness"
+classes=()
+for entry in /sys/class/*; do
+  name=${entry##*/}
+  case $name in hwmon|power_supply|leds) continue ;; esac
+  if [ -L "$entry" ]; then classes+=(--symlink "$(readlink "$entry")" "$entry")
+  else classes+=(--ro-bind "$entry" "$entry"); fi
+done
+for name in hwmon power_supply leds; do classes+=(--bind "$root/class/$name" "/sys/class/$name"); done
 
 # The installed configuration, the tool directory being /opt here.
 for file in nginx-stewardd.conf:conf.d/stewardd.conf nginx-stewardd-gateway.conf:stewardd-gateway.conf; do
@@ -62,6 +84,10 @@ done
 for name in steward_kestrel steward_info; do ln -s ../bin/stewardd-gateway "$root/opt/cgi/$name"; done
 
 cat >"$root/web/start.sh" <<'END'
+perl -MSocket -MIO::Socket::UNIX -e '$| = 1; $log = IO::Socket::UNIX->new(Type => SOCK_DGRAM,
+  Local => "/dev/log") or die; print "$line\n" while defined $log->recv($line, 8192)' >/web/syslog &
+until [ -S /dev/log ]; do sleep 0.02; done
+/opt/bin/vigild 2>>/web/vigild.log &
 /host/sbin/fcgiwrap -c 8 -p /opt/cgi/steward_kestrel -p /opt/cgi/steward_info \
   -s unix:/run/stewardd-gateway.sock &
 /host/sbin/fcgiwrap -c 4 -p /opt/bin/stewardd-login -s unix:/run/stewardd-login.sock &
@@ -72,6 +98,7 @@ until curl -sko /dev/null https://localhost/; do
   [ $tries -lt 200 ] || { cat /web/nginx/logs/error.log; exit 1; }
   sleep 0.05
 done
+until [ -S /run/vigildPort ]; do sleep 0.05; done
 cd /web
 sh -c "$1"
 END
@@ -80,10 +107,11 @@ bwrap --die-with-parent --unshare-user --uid 0 --gid 0 --unshare-pid --unshare-n
   --unshare-ipc --unshare-uts --hostname steward-web --clearenv \
   --ro-bind /usr /usr --symlink usr/bin /bin --symlink usr/lib /lib --symlink usr/lib64 /lib64 \
   --symlink usr/sbin /sbin --ro-bind /usr/sbin /host/sbin --bind "$root/usr/sbin" /usr/sbin \
-  --proc /proc --dev /dev --bind "$root/etc" /etc --bind "$root/run" /run --bind "$root/tmp" /tmp \
+  --proc /proc --dev /dev --ro-bind /sys /sys --tmpfs /sys/class "${classes[@]}" --bind "$root/etc" /etc --bind "$root/run" /run --bind "$root/tmp" /tmp \
   --bind "$root/private" /private --bind "$root/web" /web --dir /var --symlink ../run /var/run \
   --dir /var/lib/stewardd/registry --bind "$root/opt" /opt \
   --ro-bind "$build/bin/steward_kestrel" /opt/bin/steward_kestrel --ro-bind "$build/bin/stewardd-gateway" /opt/bin/stewardd-gateway \
-  --ro-bind "$build/bin/stewardd-login" /opt/bin/stewardd-login --ro-bind "$bundles" /opt/bundles \
+  --ro-bind "$build/bin/stewardd-login" /opt/bin/stewardd-login --ro-bind "$build/bin/vigild" /opt/bin/vigild \
+  --ro-bind "$bundles" /opt/bundles --ro-bind "$build/bin" /build/bin \
   --setenv PATH /usr/bin:/usr/sbin --setenv HOME /web \
   /bin/sh /web/start.sh "$command"

@@ -1,6 +1,7 @@
 #!/bin/sh
 # The HTTPS front end to end: real nginx and fcgiwrap in a private network
-# namespace (deploy/web-sandbox.sh), spoken to with curl.
+# namespace (deploy/web-sandbox.sh), vigild on its fake machine, spoken to
+# with curl.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 actual=$("$here/../../deploy/web-sandbox.sh" "$1" '
@@ -15,6 +16,15 @@ away="--interface 127.0.0.2"  # a second client address
 echo "wrong password $(code alice:wrong steward_kestrel "$(plist restart)" $away)"
 for i in 1 2 3 4 5; do last=$(code alice:wrong steward_kestrel "$(plist restart)" $away); done
 echo "burst of failures $last, then right $(code alice:secret steward_kestrel "$(plist serviceid)" $away)"
+echo "logged $(grep -c "failed login of alice from 127.0.0.2" syslog) $(grep -c "refused a login from 127.0.0.2" syslog)"
+echo "status $(post carol:secret steward_kestrel "$(plist status)" | grep -A1 "<key>value</key>" |
+  sed -n "s|.*<real>\(.*\)</real>|\1|p" | paste -sd " ")"
+email=$(plist email "<key>email</key><dict><key>Email</key><dict/><key>ServiceLED</key><string>front::service</string></dict>")
+seq 100 | xargs -P 100 -I{} sh -c "if [ \$(({} % 2)) = 0 ]; then set -- \"\$0\" Health; else set -- \"\$1\" OSStatus; fi
+  printf %s \"\$1\" | curl -sk -u alice:secret --data-binary @- https://localhost/stewardd/steward_kestrel |
+  grep -A1 \"<key>\$2</key>\" | grep -c -e \"<integer>0<\" -e \"<string>ok<\"" "$(plist status)" "$email" |
+  grep -c 1 | sed "s/^/concurrent status and email /"
+echo "settings after them $(grep -c "<string>front::service</string>" /etc/vigild.conf)"
 echo "admin $(post alice:secret steward_kestrel "$(plist restart)" | grep -o RESTART-SUCCESS) $(cat calls)"
 echo "plain user $(post carol:secret steward_kestrel "$(plist restart)" | grep -o CONNECT-AUTH)"
 echo "forged identity $(post carol:secret steward_kestrel "$(plist restart)" -H "Remote-User: alice" \
@@ -31,6 +41,10 @@ echo "count after them $(post carol:secret steward_info "$batch" | grep -A1 "<ke
 expected="no credentials 401
 wrong password 401
 burst of failures 429, then right 429
+logged 5 2
+status 1.2 2400 41.5
+concurrent status and email 100
+settings after them 1
 admin RESTART-SUCCESS /sbin/shutdown -r now
 plain user CONNECT-AUTH
 forged identity CONNECT-AUTH

@@ -1,7 +1,11 @@
 // dnssd_integration_test [--latency N]: publishes N services (default 1), browses for them and
 // withdraws them against the real daemon of run-in-netns.sh, which must report them at DNSSD_IT_ADDR.
+// dnssd_integration_test --announced TYPE PORT TXT: finds the service TYPE that the daemon announces
+// from its service files, at PORT, with the TXT entry TXT.
 // Prints a line per check and the publish -> added times; exits 0 when all went as expected.
 #include <arpa/inet.h>
+#include <dns_sd.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -73,11 +77,50 @@ int roundTrip(std::size_t services, const std::string& address) {
   return ok ? 0 : 1;
 }
 
+void readTxt(DNSServiceRef, DNSServiceFlags, std::uint32_t, DNSServiceErrorType error, const char*,
+             const char*, std::uint16_t, std::uint16_t length, const unsigned char* txt, void* out) {
+  if (error == kDNSServiceErr_NoError)
+    static_cast<std::string*>(out)->assign(reinterpret_cast<const char*>(txt), length);
+}
+
+// The TXT record as the resolve reply carries it (length-prefixed entries); empty when none came.
+std::string resolveTxt(const std::string& name, const std::string& type, const std::string& domain) {
+  std::string txt;
+  DNSServiceRef ref = nullptr;
+  if (DNSServiceResolve(&ref, 0, 0, name.c_str(), type.c_str(), domain.c_str(), readTxt, &txt) !=
+      kDNSServiceErr_NoError)
+    return txt;
+  // The socket may wake up for other news first.
+  pollfd socket = {DNSServiceRefSockFD(ref), POLLIN, 0};
+  for (int wakeups = 0; txt.empty() && wakeups < 20 && poll(&socket, 1, 5000) == 1; ++wakeups)
+    DNSServiceProcessResult(ref);
+  DNSServiceRefDeallocate(ref);
+  return txt;
+}
+
+int announced(const std::string& type, int port, const std::string& entry) {
+  auto recorder = std::make_shared<Recorder>();
+  auto browser = TrystBrowser::browserWithServiceType(makeString(type), nullptr, 0);
+  browser->setDelegate(recorder);
+  if (!check(browser->startSearching(), "searching")) return 1;
+  const auto seen = [&] { return !recorder->added.empty(); };
+  if (!check(runUntil(seen, std::chrono::seconds(10)) >= 0, type + " added")) return 1;
+  const DictionaryRef& service = recorder->added[0];
+  bool ok = check(textOf(service->objectForKey("Port")) == std::to_string(htons(port)), "port");
+  ok = check(textOf(service->objectForKey("Type")) == type + ".", "type") && ok;
+  const std::string txt = resolveTxt(textOf(service->objectForKey("ServiceName")), type,
+                                     textOf(service->objectForKey("Domain")));
+  return check(txt == std::string(1, static_cast<char>(entry.size())) + entry, "TXT " + txt) && ok
+             ? 0 : 1;
+}
+
 }  // namespace
 }  // namespace steward
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (argc == 5 && std::string(argv[1]) == "--announced")
+    return steward::announced(argv[2], std::atoi(argv[3]), argv[4]);
   const char* address = std::getenv("DNSSD_IT_ADDR");
   return steward::roundTrip(argc == 3 ? std::max(1, std::atoi(argv[2])) : 1,
                             address ? address : "169.254.77.1");

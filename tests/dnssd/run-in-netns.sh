@@ -47,6 +47,11 @@ printf '%s\n' '[server]' host-name=stewardtest use-ipv6=no allow-interfaces=sd0 
 dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile >"$work/dbus.log" 2>&1 &
 for _ in $(seq 100); do [ -S /run/dbus/system_bus_socket ] && break; sleep 0.05; done
 [ -S /run/dbus/system_bus_socket ] || skip "the private dbus-daemon did not start"
+# Service files to announce (DNSSD_IT_SERVICES), in place of this machine's own.
+if [ -n "${DNSSD_IT_SERVICES:-}" ]; then
+    mount -t tmpfs tmpfs /etc/avahi/services && cp $DNSSD_IT_SERVICES /etc/avahi/services/ ||
+        skip "cannot put the service files in place"
+fi
 avahi-daemon -f "$work/avahi.conf" --no-chroot --no-drop-root --no-rlimits >"$work/avahi.log" 2>&1 &
 avahi=$!
 # The daemon says this only when run in the foreground.
