@@ -7,7 +7,8 @@
 # log is /web/syslog.
 # The bundles are the test bundles of BUILD_DIR. vigild runs on a fake machine:
 # one sensor chip "demo" (CPU 41.5 °C, fan 2400 RPM, 1.2 V) and the service
-# light front::service, the host's /sys kept for libsensors.
+# light front::service, the host's /sys kept for libsensors; its process id
+# is in /web/vigild.pid.
 # The programs of BUILD_DIR/bin are at /build/bin (for benchmarks).
 #   deploy/web-sandbox.sh BUILD_DIR COMMAND
 set -eu
@@ -88,6 +89,7 @@ perl -MSocket -MIO::Socket::UNIX -e '$| = 1; $log = IO::Socket::UNIX->new(Type =
   Local => "/dev/log") or die; print "$line\n" while defined $log->recv($line, 8192)' >/web/syslog &
 until [ -S /dev/log ]; do sleep 0.02; done
 /opt/bin/vigild 2>>/web/vigild.log &
+echo $! >/web/vigild.pid
 /host/sbin/fcgiwrap -c 8 -p /opt/cgi/steward_kestrel -p /opt/cgi/steward_info \
   -s unix:/run/stewardd-gateway.sock &
 /host/sbin/fcgiwrap -c 4 -p /opt/bin/stewardd-login -s unix:/run/stewardd-login.sock &

@@ -19,6 +19,8 @@ cat >/web/status.plist <<'END'
 <key>Health</key><string>warning</string>
 </dict></plist>
 END
+# A fixed status in place of the fake machine's.
+kill "$(cat /web/vigild.pid)"; while [ -S /run/vigildPort ]; do sleep 0.02; done
 /web/fleet/fake_vigild /web/status.plist 2>/dev/null &
 ca="--cacert /web/fleet-ca.pem"
 one="-H host1.fleet.test $ca"
@@ -67,7 +69,7 @@ power supplies
   AC      Mains  yes
 exit 0
 == status as JSON
-{"Sensors":[{"chip":"coretemp-isa-0000","kind":"temperature","label":"Core 0","value":47.0,"unit":"°C","max":80.0,"crit":100.0,"alarm":false},{"chip":"nct6775-isa-0290","kind":"fan","label":"CPU fan","value":310.0,"unit":"RPM","min":600.0,"alarm":true},{"chip":"coretemp-isa-0000","kind":"temperature","label":"Package","value":52.5,"unit":"°C"}],"PowerSupplies":[{"name":"AC","type":"Mains","online":true}],"ServiceLight":{"Available":true,"On":false},"Time":{"$date":"2026-01-02T03:04:05Z"},"Health":"warning","Email":{},"command":"status"}
+{"Sensors":[{"chip":"coretemp-isa-0000","kind":"temperature","label":"Core 0","value":47.0,"unit":"°C","max":80.0,"crit":100.0,"alarm":false},{"chip":"nct6775-isa-0290","kind":"fan","label":"CPU fan","value":310.0,"unit":"RPM","min":600.0,"alarm":true},{"chip":"coretemp-isa-0000","kind":"temperature","label":"Package","value":52.5,"unit":"°C"}],"PowerSupplies":[{"name":"AC","type":"Mains","online":true}],"ServiceLight":{"Available":true,"On":false},"Time":{"$date":"2026-01-02T03:04:05Z"},"Health":"warning","Email":{},"ServiceLED":"front::service","command":"status"}
 exit 0
 == e-mail settings
 {}
