@@ -14,7 +14,8 @@ namespace {
 // comes back here instead, and the name reads as unknown. One thread only.
 std::jmp_buf* gRecovery = nullptr;
 
-[[noreturn]] void onError(char*, ...) {
+// The attribute is part of the callback's type, which [[noreturn]] is not for clang.
+__attribute__((noreturn)) void onError(char*, ...) {
   if (gRecovery != nullptr) std::longjmp(*gRecovery, 1);
   __builtin_trap();
 }
