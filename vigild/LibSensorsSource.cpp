@@ -94,6 +94,7 @@ LibSensorsSource::~LibSensorsSource() {
 std::vector<SensorReading> LibSensorsSource::read() {
   std::vector<SensorReading> readings;
   if (!ready_) return readings;
+  auto now = std::chrono::steady_clock::now();
   int chipIndex = 0;
   while (const sensors_chip_name* chip = sensors_get_detected_chips(nullptr, &chipIndex)) {
     int featureIndex = 0;
@@ -103,17 +104,22 @@ std::vector<SensorReading> LibSensorsSource::read() {
         auto value = valueOf(chip, feature, kind.input);
         if (!value) value = valueOf(chip, feature, kind.fallbackInput);
         if (!value) break;
+        Details& details = details_[{chip, feature->number}];
+        if (details.readAt == decltype(now)() || now - details.readAt >= kDetailsLifetime) {
+          char* label = sensors_get_label(chip, feature);
+          details = {label ? label : feature->name, valueOf(chip, feature, kind.min),
+                     valueOf(chip, feature, kind.max), valueOf(chip, feature, kind.crit), now};
+          std::free(label);
+        }
         SensorReading reading;
         reading.chip = chipName(chip);
         reading.kind = kind.kind;
-        char* label = sensors_get_label(chip, feature);
-        reading.label = label ? label : feature->name;
-        std::free(label);
+        reading.label = details.label;
         reading.value = *value;
         reading.unit = kind.unit;
-        reading.min = valueOf(chip, feature, kind.min);
-        reading.max = valueOf(chip, feature, kind.max);
-        reading.crit = valueOf(chip, feature, kind.crit);
+        reading.min = details.min;
+        reading.max = details.max;
+        reading.crit = details.crit;
         readAlarms(chip, feature, &reading);
         readings.push_back(std::move(reading));
         break;

@@ -2,7 +2,11 @@
 // configuration (/etc/sensors3.conf and /etc/sensors.d) applied.
 #pragma once
 
+#include <chrono>
+#include <map>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "vigild/SensorSource.h"
 
@@ -17,10 +21,23 @@ class LibSensorsSource final : public SensorSource {
   LibSensorsSource(const LibSensorsSource&) = delete;
   LibSensorsSource& operator=(const LibSensorsSource&) = delete;
 
+  // Values and alarm flags are read at every call; labels and limits, which
+  // seldom change, at most once per kDetailsLifetime, so that a poll of
+  // hundreds of sensors costs few file reads.
   std::vector<SensorReading> read() override;
 
+  static constexpr auto kDetailsLifetime = std::chrono::seconds(60);
+
  private:
+  struct Details {
+    std::string label;
+    std::optional<double> min, max, crit;
+    std::chrono::steady_clock::time_point readAt;
+  };
+
   bool ready_ = false;
+  // By chip (libsensors keeps its chips in place until cleanup) and feature.
+  std::map<std::pair<const void*, int>, Details> details_;
 };
 
 }  // namespace steward::vigild
