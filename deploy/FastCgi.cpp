@@ -21,6 +21,7 @@ constexpr unsigned kResponder = 1;
 constexpr std::size_t kMaxContent = 65535;
 // Input is dropped, yet not without end.
 constexpr std::size_t kInputLimit = 65536;
+constexpr int kMaxSkipped = 8;
 
 struct Record {
   unsigned char type = 0;
@@ -50,10 +51,10 @@ bool writeAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-// The next record of the request, records of the connection itself (id 0)
-// skipped.
+// The next record of the request, a few records of the connection itself
+// (id 0) skipped.
 std::optional<Record> readRecord(int fd) {
-  for (;;) {
+  for (int skipped = 0; skipped <= kMaxSkipped; ++skipped) {
     unsigned char header[8];
     if (!readAll(fd, reinterpret_cast<char*>(header), sizeof header) || header[0] != kVersion)
       return std::nullopt;
@@ -65,12 +66,15 @@ std::optional<Record> readRecord(int fd) {
     record.content.resize(record.content.size() - header[6]);
     if (record.id != 0) return record;
   }
+  return std::nullopt;
 }
 
 // A name's or value's length: one byte below 128, else four with the top bit set.
 bool readLength(const std::string& data, std::size_t& at, std::size_t& length) {
   if (at >= data.size()) return false;
-  auto byte = [&](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(data[i])); };
+  auto byte = [&](std::size_t i) {
+    return static_cast<std::size_t>(static_cast<unsigned char>(data[i]));
+  };
   if (byte(at) < 0x80) {
     length = byte(at++);
     return true;
@@ -95,9 +99,14 @@ bool parseParams(const std::string& data, std::map<std::string, std::string>& pa
 }
 
 std::string header(unsigned char type, std::uint16_t id, std::size_t length) {
-  const char bytes[8] = {static_cast<char>(kVersion), static_cast<char>(type),
-                         static_cast<char>(id >> 8), static_cast<char>(id & 0xff),
-                         static_cast<char>(length >> 8), static_cast<char>(length & 0xff), 0, 0};
+  const char bytes[8] = {static_cast<char>(kVersion),
+                         static_cast<char>(type),
+                         static_cast<char>(id >> 8),
+                         static_cast<char>(id & 0xff),
+                         static_cast<char>(length >> 8),
+                         static_cast<char>(length & 0xff),
+                         0,
+                         0};
   return std::string(bytes, sizeof bytes);
 }
 

@@ -70,8 +70,8 @@ bool plainAddress(const std::string& address) {
 
 // Hands the password to every prompt that hides its answer.
 int converse(int count, const pam_message** messages, pam_response** replies, void* password) {
-  auto* answers = static_cast<pam_response*>(std::calloc(static_cast<std::size_t>(count),
-                                                         sizeof(pam_response)));
+  auto* answers = static_cast<pam_response*>(
+      std::calloc(static_cast<std::size_t>(count), sizeof(pam_response)));
   if (!answers) return PAM_BUF_ERR;
   for (int i = 0; i < count; ++i)
     if (messages[i]->msg_style == PAM_PROMPT_ECHO_OFF)
@@ -81,8 +81,8 @@ int converse(int count, const pam_message** messages, pam_response** replies, vo
 }
 
 // PAM's verdict on the password (unless `passwordKnown`) and on the account.
-bool authenticate(const std::string& user, const std::string& password,
-                  const std::string& address, bool passwordKnown) {
+bool authenticate(const std::string& user, const std::string& password, const std::string& address,
+                  bool passwordKnown) {
   pam_conv conversation = {converse, const_cast<char*>(password.c_str())};
   pam_handle_t* handle = nullptr;
   if (pam_start("stewardd", user.c_str(), &conversation, &handle) != PAM_SUCCESS) return false;
@@ -141,8 +141,8 @@ LoginCheck::Verdict LoginCheck::look(Check& check, bool queueWhenBusy) {
     verdict = Verdict::kNoCredentials;
   else if (verified_.contains(check.user, check.password, time))
     verdict = Verdict::kKnown;
-  else if (queueWhenBusy && address->checking && (address->waiting.size() >= kWaitingPerAddress ||
-                                                  waiting_ >= kWaitingLimit))
+  else if (queueWhenBusy && address->checking &&
+           (address->waiting.size() >= kWaitingPerAddress || waiting_ >= kWaitingLimit))
     verdict = Verdict::kTooMany;
   else if (queueWhenBusy && address->checking) {
     address->waiting.push_back(std::move(check));
@@ -180,8 +180,8 @@ double LoginCheck::Address::levelAt(double time) const {
 
 void LoginCheck::forgetIfIdle(const std::string& name, double time) {
   auto it = addresses_.find(name);
-  if (it != addresses_.end() && !it->second.checking &&
-      it->second.waiting.empty() && it->second.levelAt(time) == 0)
+  if (it != addresses_.end() && !it->second.checking && it->second.waiting.empty() &&
+      it->second.levelAt(time) == 0)
     addresses_.erase(it);
 }
 
@@ -197,8 +197,8 @@ void LoginCheck::conclude(Check& check, Verdict verdict) {
                     "WWW-Authenticate: Basic realm=\"stewardd\"\r\n");
     case Verdict::kKnown:
       return answerLogin(check.fd, check.id,
-                         authenticate(check.user, check.password, check.address, true),
-                         check.user, check.address);
+                         authenticate(check.user, check.password, check.address, true), check.user,
+                         check.address);
     case Verdict::kQueued:
     case Verdict::kNeedsPassword:
       break;

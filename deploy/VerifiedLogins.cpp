@@ -48,7 +48,8 @@ bool VerifiedLogins::remember(const std::string& user, const std::string& passwo
   if (key_.empty() || capacity_ == 0) return false;
   const std::string mac = macOf(user, password);
   std::lock_guard<std::mutex> lock(mutex_);
-  std::erase_if(logins_, [&](const Login& login) { return !current(login, now) || login.mac == mac; });
+  std::erase_if(logins_,
+                [&](const Login& login) { return !current(login, now) || login.mac == mac; });
   if (logins_.size() >= capacity_)
     logins_.erase(logins_.begin(), logins_.end() - static_cast<long>(capacity_ - 1));
   logins_.push_back({mac, now + lifetime_});

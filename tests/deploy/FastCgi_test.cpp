@@ -8,12 +8,14 @@ namespace steward {
 namespace {
 
 std::string record(int type, int id, const std::string& content, int padding = 0) {
-  const char header[8] = {1, static_cast<char>(type), static_cast<char>(id >> 8), static_cast<char>(id),
-                          static_cast<char>(content.size() >> 8), static_cast<char>(content.size()),
-                          static_cast<char>(padding), 0};
+  const std::size_t length = content.size();
+  const char header[8] = {
+      1, char(type), char(id >> 8), char(id), char(length >> 8), char(length), char(padding), 0};
   return std::string(header, 8) + content + std::string(static_cast<std::size_t>(padding), 'p');
 }
-std::string begin(int role = 1) { return record(1, 1, std::string("\0", 1) + char(role) + std::string(6, '\0')); }
+std::string begin(int role = 1) {
+  return record(1, 1, std::string("\0", 1) + char(role) + std::string(6, '\0'));
+}
 const std::string kPair = "\x04\x03USERbob";  // USER=bob
 const std::string kEnd = record(4, 1, "") + record(5, 1, "");
 
@@ -31,6 +33,8 @@ std::optional<FastCgiRequest> read(const std::string& bytes) {
 TEST(FastCgi, ReadsOnlyWellFormedRequests) {
   const std::string big(kFastCgiParamsLimit / 2, 'x');
   const std::string bigPair = std::string("\x01\x80\x00\x20\x00", 5) + "B" + big;  // B=8192 x
+  std::string connectionRecords;
+  for (int i = 0; i < 20; ++i) connectionRecords += record(9, 0, "");
   const struct {
     const char* what;
     std::string bytes;
@@ -38,8 +42,9 @@ TEST(FastCgi, ReadsOnlyWellFormedRequests) {
   } cases[] = {
       {"plain", begin() + record(4, 1, kPair) + kEnd, "bob"},
       {"padded, split, connection record between",
-       begin() + record(4, 1, kPair.substr(0, 3), 5) + record(9, 0, "x") + record(4, 1, kPair.substr(3)) +
-           record(4, 1, "") + record(5, 1, "body", 4) + record(5, 1, ""),
+       begin() + record(4, 1, kPair.substr(0, 3), 5) + record(9, 0, "x") +
+           record(4, 1, kPair.substr(3)) + record(4, 1, "") + record(5, 1, "body", 4) +
+           record(5, 1, ""),
        "bob"},
       {"ends early", begin() + record(4, 1, kPair) + record(4, 1, ""), nullptr},
       {"cut inside a record", begin() + record(4, 1, kPair).substr(0, 12), nullptr},
@@ -49,13 +54,16 @@ TEST(FastCgi, ReadsOnlyWellFormedRequests) {
       {"short begin", record(1, 1, std::string("\0\x01", 2)) + kEnd, nullptr},
       {"other request", begin() + record(4, 2, kPair) + kEnd, nullptr},
       {"input before params end", begin() + record(5, 1, "x") + kEnd, nullptr},
+      {"endless connection records", begin() + connectionRecords + kEnd, nullptr},
       {"aborted", begin() + record(2, 1, "") + kEnd, nullptr},
       {"value past the record", begin() + record(4, 1, "\x04\x09USERbob") + kEnd, nullptr},
-      {"four-byte length past the end", begin() + record(4, 1, "\x04\xff\xff\xff\xffUSER") + kEnd, nullptr},
-      {"length cut", begin() + record(4, 1, "\x04\x80\x00") + kEnd, nullptr},
+      {"four-byte length past the end", begin() + record(4, 1, "\x04\xff\xff\xff\xffUSER") + kEnd,
+       nullptr},
+      {"length cut", begin() + record(4, 1, std::string("\x04\x80\x00", 3)) + kEnd, nullptr},
       {"params just within", begin() + record(4, 1, bigPair) + record(4, 1, kPair) + kEnd, "bob"},
       {"params over the limit",
-       begin() + record(4, 1, bigPair) + record(4, 1, bigPair) + record(4, 1, kPair) + kEnd, nullptr},
+       begin() + record(4, 1, bigPair) + record(4, 1, bigPair) + record(4, 1, kPair) + kEnd,
+       nullptr},
   };
   for (const auto& c : cases) {
     std::optional<FastCgiRequest> request = read(c.bytes);
@@ -76,7 +84,8 @@ TEST(FastCgi, AnswerIsOutputThenEnd) {
                                 record(6, 0x1234, output.substr(65535)) + record(6, 0x1234, "") +
                                 record(3, 0x1234, std::string(8, '\0'));
   char buffer[4096];
-  for (ssize_t n; (n = ::read(fds[1], buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = ::read(fds[1], buffer, sizeof buffer)) > 0;)
+    bytes.append(buffer, static_cast<std::size_t>(n));
   close(fds[1]);
   EXPECT_TRUE(bytes == expected);
 }
