@@ -1,162 +1,74 @@
-// The web server's login check, run as a gateway script for each request
-// (an auth_request): HTTP Basic credentials against PAM service "stewardd".
-// Answers 200 with the verified name in X-Stewardd-User, 401, or 403 when
-// the client address has failed too often lately; PAM is not asked then.
-// A login verified in the last half minute skips the password hash (yescrypt,
-// tens of milliseconds by design), but not PAM's account check.
-#include <fcntl.h>
-#include <security/pam_appl.h>
-#include <sys/file.h>
+// The web server's login check (see LoginCheck.h), a FastCGI responder that
+// keeps running: on the socket systemd hands over, or with `--listen PATH`
+// on a socket of its own. A few threads take connections in turn.
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "deploy/VerifiedLogins.h"
+#include "deploy/LoginCheck.h"
 
 namespace {
 
-constexpr const char* kFailureDirectory = "/run/stewardd-logins";
-constexpr double kAllowedBurst = 5;        // failures in a row
-constexpr double kSecondsPerFailure = 10;  // after the burst: one each 10 s
-// Dropped when the check's service starts, and so its key with it.
-constexpr const char* kVerifiedFile = "/run/stewardd-logins/verified";
-constexpr double kVerifiedLifetime = 30;  // seconds
-constexpr std::size_t kVerifiedCapacity = 256;
+constexpr int kWorkers = 8;
+constexpr int kSystemdFirstFd = 3;
 
-std::optional<std::string> decodeBase64(const std::string& text) {
-  static const std::string alphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string bytes;
-  unsigned bits = 0, count = 0;
-  for (char c : text) {
-    if (c == '=') break;
-    std::size_t value = alphabet.find(c);
-    if (value == std::string::npos) return std::nullopt;
-    bits = (bits << 6) | static_cast<unsigned>(value);
-    if ((count += 6) >= 8) bytes.push_back(static_cast<char>((bits >> (count -= 8)) & 0xff));
+// The descriptor systemd passed (LISTEN_FDS), or a new socket at `path`.
+int listener(const char* path) {
+  const char* pid = std::getenv("LISTEN_PID");
+  const char* fds = std::getenv("LISTEN_FDS");
+  if (pid && fds && std::atol(pid) == getpid() && std::strcmp(fds, "1") == 0) {
+    unsetenv("LISTEN_PID");
+    unsetenv("LISTEN_FDS");
+    return kSystemdFirstFd;
   }
-  return bytes;
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  if (!path || std::strlen(path) >= sizeof address.sun_path) return -1;
+  std::strcpy(address.sun_path, path);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  unlink(path);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      chmod(path, 0660) != 0 || listen(fd, SOMAXCONN) != 0)
+    return -1;
+  return fd;
 }
 
-// The failure record of one address: a level that drains one step each
-// kSecondsPerFailure, kept locked in a file while this check runs.
-class FailureRecord {
- public:
-  explicit FailureRecord(const std::string& address) {
-    bool plain = !address.empty() && address.size() < 64 &&
-                 address.find_first_not_of("0123456789abcdefABCDEF.:") == std::string::npos;
-    mkdir(kFailureDirectory, 0700);
-    if (plain) fd_ = open((std::string(kFailureDirectory) + "/" + address).c_str(),
-                          O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
-      close(fd_);
-      fd_ = -1;
-    }
-    if (fd_ < 0) return;
-    char text[64] = {};
-    if (pread(fd_, text, sizeof text - 1, 0) > 0) {
-      double level = 0, at = 0;
-      if (std::sscanf(text, "%lf %lf", &level, &at) == 2)
-        level_ = std::max(0.0, level - (now() - at) / kSecondsPerFailure);
-    }
+void work(int fd, steward::LoginCheck& check) {
+  for (;;) {
+    int connection = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection >= 0)
+      check.serve(connection);
+    else if (errno == EBADF || errno == EINVAL || errno == ENOTSOCK)
+      std::exit(1);
+    else if (errno != EINTR && errno != ECONNABORTED)
+      usleep(100000);  // out of descriptors or memory for a moment
   }
-  ~FailureRecord() {
-    if (fd_ >= 0) close(fd_);
-  }
-  // An address that cannot be recorded counts as over the limit.
-  bool overLimit() const { return fd_ < 0 || level_ + 1 > kAllowedBurst; }
-  // Lets the address's other checks go on: for a login that cannot fail on
-  // its password. Guesses stay one at a time, each seeing the ones before.
-  void release() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-  static double now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-  }
-  bool addFailure() {
-    std::string text = std::to_string(level_ + 1) + " " + std::to_string(now()) + "\n";
-    return ftruncate(fd_, 0) == 0 &&
-           pwrite(fd_, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size());
-  }
-
- private:
-  int fd_ = -1;
-  double level_ = 0;
-};
-
-// Hands the password to every prompt that hides its answer.
-int converse(int count, const pam_message** messages, pam_response** replies, void* password) {
-  auto* answers = static_cast<pam_response*>(std::calloc(static_cast<std::size_t>(count),
-                                                         sizeof(pam_response)));
-  if (!answers) return PAM_BUF_ERR;
-  for (int i = 0; i < count; ++i)
-    if (messages[i]->msg_style == PAM_PROMPT_ECHO_OFF)
-      answers[i].resp = strdup(static_cast<const char*>(password));
-  *replies = answers;
-  return PAM_SUCCESS;
-}
-
-// PAM's verdict on the password (unless `passwordKnown`) and on the account.
-bool authenticate(const std::string& user, const std::string& password,
-                  const std::string& address, bool passwordKnown) {
-  pam_conv conversation = {converse, const_cast<char*>(password.c_str())};
-  pam_handle_t* handle = nullptr;
-  if (pam_start("stewardd", user.c_str(), &conversation, &handle) != PAM_SUCCESS) return false;
-  pam_set_item(handle, PAM_RHOST, address.c_str());
-  int status = passwordKnown ? PAM_SUCCESS : pam_authenticate(handle, PAM_DISALLOW_NULL_AUTHTOK);
-  if (status == PAM_SUCCESS) status = pam_acct_mgmt(handle, PAM_DISALLOW_NULL_AUTHTOK);
-  pam_end(handle, status);
-  return status == PAM_SUCCESS;
-}
-
-void answer(const char* status, const std::string& headers = "") {
-  std::printf("Status: %s\r\n%s\r\n", status, headers.c_str());
 }
 
 }  // namespace
 
-int main() {
-  const char* addressVariable = std::getenv("REMOTE_ADDR");
-  const char* authorization = std::getenv("HTTP_AUTHORIZATION");
-  std::string address = addressVariable ? addressVariable : "";
+int main(int argc, char** argv) {
+  const bool listenOption = argc == 3 && std::strcmp(argv[1], "--listen") == 0;
+  const int fd = listener(listenOption ? argv[2] : nullptr);
+  if (fd < 0) {
+    std::fprintf(stderr, "usage: %s --listen PATH (or started by a systemd socket)\n", argv[0]);
+    return 2;
+  }
+  std::signal(SIGPIPE, SIG_IGN);
   openlog("stewardd-login", LOG_PID, LOG_AUTHPRIV);
-  FailureRecord record(address);
-  if (record.overLimit()) {
-    syslog(LOG_WARNING, "refused a login from %s: too many failures", address.c_str());
-    answer("403 Forbidden");
-    return 0;
-  }
-  std::optional<std::string> credentials;
-  if (authorization && std::strncmp(authorization, "Basic ", 6) == 0)
-    credentials = decodeBase64(authorization + 6);
-  std::size_t colon = credentials ? credentials->find(':') : std::string::npos;
-  std::string user = credentials ? credentials->substr(0, std::min(colon, credentials->size())) : "";
-  bool printable = std::none_of(user.begin(), user.end(),
-                                [](unsigned char c) { return c < 0x20 || c == 0x7f; });
-  if (colon != std::string::npos && !user.empty() && printable) {
-    const std::string password = credentials->substr(colon + 1);
-    const steward::VerifiedLogins verified(kVerifiedFile, kVerifiedLifetime, kVerifiedCapacity);
-    const bool known = verified.contains(user, password, FailureRecord::now());
-    if (known) record.release();
-    if (authenticate(user, password, address, known)) {
-      if (!known) verified.remember(user, password, FailureRecord::now());
-      answer("200 OK", "X-Stewardd-User: " + user + "\r\n");
-      return 0;
-    }
-    syslog(LOG_NOTICE, "failed login of %s from %s", user.c_str(), address.c_str());
-    record.addFailure();
-  }
-  answer("401 Unauthorized", "WWW-Authenticate: Basic realm=\"stewardd\"\r\n");
-  return 0;
+  steward::LoginCheck check;
+  std::vector<std::thread> workers;
+  for (int i = 0; i < kWorkers; ++i) workers.emplace_back(work, fd, std::ref(check));
+  for (std::thread& worker : workers) worker.join();
 }

@@ -30,6 +30,8 @@ if [ -z "$root" ] && [ -d /run/systemd/system ]; then
   for unit in $units; do
     [ -e "/usr/lib/systemd/system/$unit" ] && systemctl restart "$unit" || true
   done
+  # Services a socket started keep their old program until restarted.
+  systemctl try-restart stewardd-gateway.service stewardd-login.service || true
   systemctl reload nginx >/dev/null 2>&1 || true
 fi
 exit 0

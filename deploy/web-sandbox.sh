@@ -1,6 +1,6 @@
 #!/bin/bash
-# Brings up the HTTPS front as installed (nginx, fcgiwrap running the login
-# check and the tool as root) in a sandbox with its own network namespace and
+# Brings up the HTTPS front as installed (nginx, the login check, fcgiwrap
+# running the tool as root) in a sandbox with its own network namespace and
 # a private /etc, then runs COMMAND there (a shell command line, with curl).
 # Accounts: alice (in "admin"), carol (not), password "secret" each.
 # /sbin/shutdown and nvram are stand-ins recording to /web/calls; the system
@@ -92,7 +92,7 @@ until [ -S /dev/log ]; do sleep 0.02; done
 echo $! >/web/vigild.pid
 /host/sbin/fcgiwrap -c 8 -p /opt/cgi/steward_kestrel -p /opt/cgi/steward_info \
   -s unix:/run/stewardd-gateway.sock &
-/host/sbin/fcgiwrap -c 4 -p /opt/bin/stewardd-login -s unix:/run/stewardd-login.sock &
+/opt/bin/stewardd-login --listen /run/stewardd-login.sock &
 /host/sbin/nginx -p /web/nginx -c /etc/nginx/nginx.conf &
 tries=0
 until curl -sko /dev/null https://localhost/; do
@@ -100,7 +100,7 @@ until curl -sko /dev/null https://localhost/; do
   [ $tries -lt 200 ] || { cat /web/nginx/logs/error.log; exit 1; }
   sleep 0.05
 done
-until [ -S /run/vigildPort ]; do sleep 0.05; done
+until [ -S /run/vigildPort ] && [ -S /run/stewardd-login.sock ]; do sleep 0.05; done
 cd /web
 sh -c "$1"
 END

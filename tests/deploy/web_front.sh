@@ -37,6 +37,14 @@ item="<dict><key>name</key><string>recorder</string><key>request</key><dict><key
 batch=$(plist batchRequest "<key>requestsArray</key><array>$item</array>")
 seq 100 | xargs -P 100 -I{} sh -c "printf %s \"\$0\" | curl -sk -u carol:secret --data-binary @- https://localhost/stewardd/steward_info | grep -c \"<key>runs</key>\"" "$batch" | grep -c 1 | sed "s/^/concurrent batches /"
 echo "count after them $(post carol:secret steward_info "$batch" | grep -A1 "<key>runs</key>" | grep -o "[0-9]*")"
+# Failures now wait two seconds each; a dozen at once from one address hold
+# up no other client.
+echo "auth required pam_unix.so" >/etc/pam.d/common-auth
+for i in $(seq 12); do code alice:wrong steward_info "" --interface 127.0.0.3 >/dev/null & done
+sleep 0.5
+echo "during slow failures $(code carol:secret steward_kestrel "$(plist status)") $(
+  [ "$(grep -c "from 127.0.0.3" syslog)" -lt 5 ] && echo before-lockout)"
+wait
 ')
 expected="no credentials 401
 wrong password 401
@@ -52,5 +60,6 @@ oversized 413 1
 other program 404 404
 not POST 405
 concurrent batches 100
-count after them 101"
+count after them 101
+during slow failures 200 before-lockout"
 [ "$actual" = "$expected" ] || { printf 'expected:\n%s\nactual:\n%s\n' "$expected" "$actual"; exit 1; }
