@@ -1,18 +1,19 @@
 #!/bin/bash
-# The monitor daemon on a fake machine with 200 sensors (10 chips of 8
-# temperatures, 6 fans and 6 voltages, read through libsensors), in one
-# bubblewrap sandbox:
+# The monitor daemon on a fake machine with 20 sensors per chip (8
+# temperatures, 6 fans and 6 voltages, read through libsensors; 10 chips
+# unless CHIPS says otherwise), in one bubblewrap sandbox:
 #   1. N sequential "status" requests through the tool against vigild, then
 #      against fake_vigild answering vigild's own document from a file;
 #   2. 1,000 requests from 50 concurrent clients (status_load_bench);
 #   3. vigild left idle for IDLE seconds: CPU time, scaled to an hour, and
 #      resident memory.
 #
-#   bench/vigild/vigild_bench.sh [BUILD_DIR] [N] [IDLE]
+#   bench/vigild/vigild_bench.sh [BUILD_DIR] [N] [IDLE] [CHIPS]
 set -euo pipefail
 build=${1:-build}
 count=${2:-500}
 idle=${3:-300}
+chips=${4:-10}
 bin=$(cd "$build/bin" && pwd)
 for program in steward_kestrel vigild fake_vigild exec_bench status_load_bench; do
   [[ -x $bin/$program ]] || { echo "missing $bin/$program (build with -DSTEWARD_BENCH=ON)" >&2; exit 1; }
@@ -31,7 +32,7 @@ cat > "$root/tmp/request.xml" <<'XML'
 <plist version="1.0"><dict><key>command</key><string>status</string></dict></plist>
 XML
 
-for chip in 0 1 2 3 4 5 6 7 8 9; do
+for ((chip = 0; chip < chips; chip++)); do
   d=$root/hwmon/hwmon$chip
   mkdir -p "$d"
   echo "bench$chip" > "$d/name"
@@ -71,7 +72,7 @@ bwrap --die-with-parent --unshare-pid --unshare-net --unshare-ipc --cap-drop ALL
     serve() { \"\$@\" 2>/dev/null & pid=\$!; while [ ! -S /run/vigildPort ]; do sleep 0.05; done; }
     stop() { kill \$pid; wait \$pid 2>/dev/null || true; rm -f /run/vigildPort; }
     serve vigild
-    steward_kestrel < /tmp/request.xml | grep -q 'bench9' ||
+    steward_kestrel < /tmp/request.xml | grep -q "bench$((chips - 1))" ||
       { echo 'the tool did not report the fake sensors' >&2; exit 1; }
     sensors=\$(vigild --once 2>/dev/null | tee /tmp/reply.xml | grep -c '<key>label</key>' || true)
     echo \"sensors in the status: \$sensors\"
