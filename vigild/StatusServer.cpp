@@ -50,9 +50,10 @@ bool StatusServer::start(std::string* error) {
 }
 
 void StatusServer::serveUntil(const volatile std::sig_atomic_t* stop,
-                              std::chrono::milliseconds tick) {
+                              std::chrono::milliseconds tick, std::chrono::milliseconds idleTick) {
   while (!*stop) {
-    RunLoop::current().runUntilDate(RunLoopClock::now() + tick);
+    auto wait = clients_.empty() ? idleTick : tick;
+    RunLoop::current().runInMode(kRunLoopDefaultMode, RunLoopClock::now() + wait, true);
     dropExpiredClients();
   }
 }

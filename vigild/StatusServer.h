@@ -44,10 +44,13 @@ class StatusServer {
   // process serves) and listens on this thread's run loop. False, with the
   // reason in *error, when it cannot.
   [[nodiscard]] bool start(std::string* error);
-  // Serves until *stop becomes nonzero (checked at least every tick), on
-  // the thread that started it.
+  // Serves until *stop becomes nonzero, on the thread that started it. The
+  // flag is checked after every event the run loop handles, every tick
+  // while clients are connected (when the slow ones are dropped too) and
+  // every idleTick otherwise, so an idle daemon seldom wakes.
   void serveUntil(const volatile std::sig_atomic_t* stop,
-                  std::chrono::milliseconds tick = std::chrono::milliseconds(200));
+                  std::chrono::milliseconds tick = std::chrono::milliseconds(200),
+                  std::chrono::milliseconds idleTick = std::chrono::seconds(30));
   std::size_t clientCount() const { return clients_.size(); }
 
  private:

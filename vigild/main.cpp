@@ -3,6 +3,7 @@
 // light's registry entry to the LED, and mails alarm transitions; SIGHUP
 // reads the settings again. With --once it prints one status document to
 // standard output and exits, changing nothing.
+#include <pthread.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <syslog.h>
@@ -12,6 +13,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 
 #include "platform/BootDevice.h"
@@ -35,8 +38,6 @@ using namespace steward::vigild;
 constexpr auto kStatusLifetime = std::chrono::seconds(1);
 
 volatile std::sig_atomic_t stopRequested = 0;
-
-void requestStop(int) { stopRequested = 1; }
 
 double unixNow() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
@@ -108,29 +109,39 @@ void notify(const std::string& state) {
   if (!notifyServiceManager(state, &error)) syslog(LOG_WARNING, "%s", error.c_str());
 }
 
-// SIGHUP arrives through a descriptor on the run loop, so that the reload
-// runs between requests, not inside a signal handler.
-std::shared_ptr<RunLoopSource> reloadOnHangup(AlertMonitor& monitor) {
-  sigset_t hangup;
-  sigemptyset(&hangup);
-  sigaddset(&hangup, SIGHUP);
-  sigprocmask(SIG_BLOCK, &hangup, nullptr);
-  int fd = signalfd(-1, &hangup, SFD_NONBLOCK | SFD_CLOEXEC);
-  auto source = RunLoopSource::create(SocketWatch::create(fd, [&monitor, fd](SocketWatch&) {
+// Signals arrive through a descriptor on the run loop, so that they are
+// handled between requests, not inside a signal handler, and wake the loop
+// at once.
+std::shared_ptr<RunLoopSource> onSignals(std::initializer_list<int> signals,
+                                         std::function<void(int)> handle) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int number : signals) sigaddset(&set, number);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  int fd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+  auto source = RunLoopSource::create(SocketWatch::create(fd, [handle, fd](SocketWatch&) {
     signalfd_siginfo info;
-    while (read(fd, &info, sizeof info) == sizeof info) {
-      notify("RELOADING=1\n" + monotonicTimeField());
-      syslog(LOG_INFO, "reloading the settings");
-      monitor.reload();
-      notify("READY=1");
-    }
+    while (read(fd, &info, sizeof info) == sizeof info) handle(static_cast<int>(info.ssi_signo));
   }));
   if (source) RunLoop::current().addSource(source, kRunLoopCommonModes);
-  else syslog(LOG_ERR, "SIGHUP cannot reload: %m");
+  else syslog(LOG_ERR, "cannot take signals: %m");
   return source;
 }
 
+void reload(AlertMonitor& monitor) {
+  notify("RELOADING=1\n" + monotonicTimeField());
+  syslog(LOG_INFO, "reloading the settings");
+  monitor.reload();
+  notify("READY=1");
+}
+
 int serve(SensorSource& sensors, const ServiceLight& light, ManagementController* controller) {
+  // Blocked before the controller's worker starts, so that these signals
+  // reach only the run loop's descriptors and never end the daemon.
+  sigset_t handled;
+  sigemptyset(&handled);
+  for (int number : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&handled, number);
+  pthread_sigmask(SIG_BLOCK, &handled, nullptr);
   std::string error;
   if (!light.setUp(&error)) {
     syslog(LOG_ERR, "%s", error.c_str());
@@ -161,15 +172,12 @@ int serve(SensorSource& sensors, const ServiceLight& light, ManagementController
     syslog(LOG_ERR, "%s", error.c_str());
     return 1;
   }
-  struct sigaction action = {};
-  action.sa_handler = requestStop;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
+  auto stopping = onSignals({SIGTERM, SIGINT}, [](int) { stopRequested = 1; });
   signal(SIGPIPE, SIG_IGN);
   AllSensors everySensor(sensors, controller);  // the controller's alarms are mailed too
   AlertMonitor monitor(everySensor);
   if (!monitor.start(&error)) syslog(LOG_ERR, "no alarm mail: %s", error.c_str());
-  auto hangup = reloadOnHangup(monitor);
+  auto hangup = onSignals({SIGHUP}, [&monitor](int) { reload(monitor); });
   syslog(LOG_INFO, "serving %s", StatusServer::kDefaultSocketPath);
   notify("READY=1");
   server.serveUntil(&stopRequested);

@@ -44,7 +44,7 @@ TEST(StatusServer, ServesEveryoneWhateverSomeClientsDo) {
   std::string error, path = scratch.path("vigildPort");
   std::thread serving([&] {  // the server belongs to the loop of the thread that starts it
     ASSERT_TRUE(server.start(&error)) << error;
-    server.serveUntil(&stop, std::chrono::milliseconds(20));
+    server.serveUntil(&stop, std::chrono::milliseconds(20), std::chrono::milliseconds(20));
   });
   while (access(path.c_str(), F_OK) != 0) usleep(1000);
   int silent = rawClient(path, "");
