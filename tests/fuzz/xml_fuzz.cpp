@@ -36,8 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string text;
   check(writeXMLPropertyList(value, &text, &error), "read but not written: " + error);
+  // Dates are written in whole seconds, so it is the text that must come
+  // back unchanged, not the tree a fraction was read into.
   ValueRef again = readXMLPropertyList(text, Mutability::kMutableContainersAndLeaves, &error);
-  check(again && isEqual(value, again), "round trip differs: " + error + "\n" + text);
+  std::string textAgain;
+  check(again && writeXMLPropertyList(again, &textAgain, &error) && textAgain == text,
+        "round trip differs: " + error + "\n" + text);
   std::string binary;
   check(writeBinaryPropertyList(value, &binary, &error), "no binary form: " + error);
   again = readBinaryPropertyList(binary, Mutability::kImmutable, &error);
