@@ -70,11 +70,15 @@ void RunLoop::dropInvalidSources() {
   std::erase_if(entries_, [](const Entry& e) { return !e.source->isValid(); });
 }
 
+timespec timespecOf(std::chrono::nanoseconds duration) {
+  auto ns = duration.count();
+  return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+}
+
 static timespec timeLeft(RunLoopClock::time_point deadline) {
   auto left = deadline - RunLoopClock::now();
   if (left < RunLoopClock::duration::zero()) left = RunLoopClock::duration::zero();
-  auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-  return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  return timespecOf(std::chrono::duration_cast<std::chrono::nanoseconds>(left));
 }
 
 bool RunLoop::pass(std::string_view mode, RunLoopClock::time_point deadline) {

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <set>
@@ -30,6 +31,9 @@ inline constexpr std::string_view kRunLoopDefaultMode = "RunLoopDefaultMode";
 inline constexpr std::string_view kRunLoopCommonModes = "RunLoopCommonModes";
 
 using RunLoopClock = std::chrono::steady_clock;
+
+// A duration as the timespec that ppoll and timers take.
+timespec timespecOf(std::chrono::nanoseconds duration);
 
 class SocketWatch {
  public:

@@ -85,8 +85,7 @@ void AlertMonitor::reload() {
 }
 
 void AlertMonitor::armTimer() {
-  auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(settings_.pollInterval).count();
-  timespec interval{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+  timespec interval = timespecOf(settings_.pollInterval);
   itimerspec every{interval, interval};
   if (timerfd_settime(timerFd_, 0, &every, nullptr) != 0) syslog(LOG_ERR, "poll timer: %m");
 }
