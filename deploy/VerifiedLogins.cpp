@@ -1,11 +1,11 @@
 #include "deploy/VerifiedLogins.h"
 
-#include <nettle/hmac.h>
-#include <nettle/memops.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <sys/random.h>
 
 #include <algorithm>
-#include <cstdint>
 
 namespace steward {
 namespace {
@@ -21,12 +21,12 @@ VerifiedLogins::VerifiedLogins(double lifetime, std::size_t capacity)
 
 std::string VerifiedLogins::macOf(const std::string& user, const std::string& password) const {
   const std::string data = user + '\0' + password;
-  hmac_sha256_ctx context;
-  std::string mac(SHA256_DIGEST_SIZE, '\0');
-  hmac_sha256_set_key(&context, key_.size(), reinterpret_cast<const std::uint8_t*>(key_.data()));
-  hmac_sha256_update(&context, data.size(), reinterpret_cast<const std::uint8_t*>(data.data()));
-  hmac_sha256_digest(&context, mac.size(), reinterpret_cast<std::uint8_t*>(mac.data()));
-  return mac;
+  unsigned char mac[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (!HMAC(EVP_sha256(), key_.data(), static_cast<int>(key_.size()),
+            reinterpret_cast<const unsigned char*>(data.data()), data.size(), mac, &size))
+    return {};
+  return std::string(reinterpret_cast<const char*>(mac), size);
 }
 
 // A clock that went back leaves no login verified for longer than the lifetime.
@@ -38,15 +38,18 @@ bool VerifiedLogins::contains(const std::string& user, const std::string& passwo
                               double now) const {
   if (key_.empty()) return false;
   const std::string mac = macOf(user, password);
+  if (mac.empty()) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   return std::any_of(logins_.begin(), logins_.end(), [&](const Login& login) {
-    return current(login, now) && memeql_sec(login.mac.data(), mac.data(), mac.size());
+    return current(login, now) && login.mac.size() == mac.size() &&
+           CRYPTO_memcmp(login.mac.data(), mac.data(), mac.size()) == 0;
   });
 }
 
 bool VerifiedLogins::remember(const std::string& user, const std::string& password, double now) {
   if (key_.empty() || capacity_ == 0) return false;
   const std::string mac = macOf(user, password);
+  if (mac.empty()) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   std::erase_if(logins_,
                 [&](const Login& login) { return !current(login, now) || login.mac == mac; });

@@ -8,7 +8,7 @@ packages="cmake ninja-build g++ pkg-config python3 libexpat1-dev
   libavahi-compat-libdnssd-dev avahi-daemon dbus iproute2 util-linux
   libsensors-dev libfreeipmi-dev libipmimonitoring-dev openipmi
   libefivar-dev libefiboot-dev libpci-dev pci.ids msmtp dpkg-dev
-  nginx-light fcgiwrap libpam0g-dev curl libcurl4-openssl-dev openssl nettle-dev"
+  nginx-light fcgiwrap libpam0g-dev curl libcurl4-openssl-dev openssl libssl-dev"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||
