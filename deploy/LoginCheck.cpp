@@ -107,7 +107,18 @@ void answerLogin(int fd, std::uint16_t id, bool verified, const std::string& use
 
 }  // namespace
 
-LoginCheck::LoginCheck() : verified_(kVerifiedLifetime, kVerifiedCapacity) {}
+// A PAM handle of the service that is never used keeps its modules loaded:
+// every check's own pam_start then finds them in memory instead of loading
+// and relocating them again, most of a known login's cost. Checks still
+// read the configuration afresh, and load any module it names anew.
+LoginCheck::LoginCheck() : verified_(kVerifiedLifetime, kVerifiedCapacity) {
+  pam_conv none = {nullptr, nullptr};
+  if (pam_start("stewardd", nullptr, &none, &resident_) != PAM_SUCCESS) resident_ = nullptr;
+}
+
+LoginCheck::~LoginCheck() {
+  if (resident_) pam_end(resident_, PAM_SUCCESS);
+}
 
 void LoginCheck::serve(int fd) {
   const timeval timeout = {kConnectionTimeout, 0};

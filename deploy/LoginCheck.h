@@ -20,11 +20,14 @@
 
 #include "deploy/VerifiedLogins.h"
 
+struct pam_handle;
+
 namespace steward {
 
 class LoginCheck {
  public:
   LoginCheck();
+  ~LoginCheck();
   LoginCheck(const LoginCheck&) = delete;
   LoginCheck& operator=(const LoginCheck&) = delete;
 
@@ -61,6 +64,7 @@ class LoginCheck {
   std::map<std::string, Address> addresses_;
   std::size_t waiting_ = 0;  // in all queues
   VerifiedLogins verified_;
+  pam_handle* resident_ = nullptr;  // keeps the service's modules loaded
 };
 
 }  // namespace steward
