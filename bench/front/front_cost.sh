@@ -3,9 +3,11 @@
 # machine does not inflate the way it does wall time. For "email" and
 # "status" at CLIENTS concurrent clients (8 unless given), the CPU each
 # program of the front spent per request: nginx, the login check, fcgiwrap
-# itself, what fcgiwrap started (the gateway and the tool), vigild and the
-# client. Then, run alone, the tool and the gateway with the tool
-# (exec_bench's CPU time), so the gateway's own share is the difference.
+# itself, vigild, and the client (front_load, as "sh+": the children the
+# shell waited for). What fcgiwrap starts is charged to no one it waits
+# for, so the gateway and the tool are timed alone after it (exec_bench's
+# CPU time): the tool, then the gateway starting the tool; the gateway's
+# own share is the difference.
 #
 #   bench/front/front_cost.sh [BUILD_DIR] [COUNT] [CLIENTS]
 set -euo pipefail
