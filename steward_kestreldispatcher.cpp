@@ -14,6 +14,7 @@
 
 #include "host/CallerIdentity.h"
 #include "host/Entry.h"
+#include "kestrel/ChangeReport.h"
 #include "kestrel/LightSwitch.h"
 #include "kestrel/MailTest.h"
 #include "platform/AtomicFile.h"
@@ -256,6 +257,7 @@ DictionaryRef kestrel_email(const DictionaryRef& request, const MutableDictionar
   // A test alone needs no settings; it then tries those in force.
   bool test = asksForTestMail(request);
   if (!settings && (!test || request->objectForKey("email"))) return status_reply(kParamErr);
+  if (isDryRun(request)) return planMailSettings(kMonitorSettingsPath, settings, test);
   // A failed write keeps the old file and does not change the reply.
   std::string bytes, error;
   if (settings && propertyListToData(settings, PropertyListFormat::kXML, &bytes, &error)) {

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <vector>
 
+#include "kestrel/ChangeReport.h"
 #include "platform/MessagePort.h"
+#include "platform/PropertyList.h"
 #include "platform/XmlPropertyList.h"
 
 namespace steward {
@@ -60,6 +63,28 @@ void removeMailSecrets(const ValueRef& settings) {
       removeMailSecrets(dictionary->objectForKey(key));
     }
   }
+}
+
+DictionaryRef planMailSettings(const std::string& path, const DictionaryRef& settings,
+                               bool test) {
+  std::vector<PlannedChange> changes;
+  if (settings) {
+    std::string error;
+    ValueRef old = propertyListFromFile(path, Mutability::kMutableContainers, nullptr, &error);
+    // Containers made mutable at every depth, for the secrets to go.
+    std::string bytes;
+    ValueRef replacement =
+        propertyListToData(settings, PropertyListFormat::kXML, &bytes, &error)
+            ? readXMLPropertyList(bytes, Mutability::kMutableContainers, &error)
+            : nullptr;
+    for (const ValueRef& shown : {old, replacement}) removeMailSecrets(shown);
+    changes.push_back({path, old, replacement});
+  }
+  std::vector<std::vector<std::string>> run;
+  if (test) run.push_back({"/usr/sbin/sendmail", "-t", "-i"});
+  auto reply = makeMutableDictionary();
+  reply->setObject(makePlan(true, run, changes), "Plan");
+  return reply;
 }
 
 }  // namespace steward

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/PropertyValue.h"
 
@@ -27,5 +28,11 @@ DictionaryRef sendTestMail();
 
 // Removes, at any depth, the entries whose key holds "password" in any case.
 void removeMailSecrets(const ValueRef& settings);
+
+// The plan of an "email" request: the settings file's old and new content
+// (secrets left out: any caller may ask) when `settings` is given, and the
+// monitor's sendmail when a test is asked for.
+DictionaryRef planMailSettings(const std::string& path, const DictionaryRef& settings,
+                               bool test);
 
 }  // namespace steward

@@ -138,9 +138,21 @@ TEST_F(LightTest, TestMailTellsTheMailSystemsVerdictAndStatusHidesPasswords) {
   auto email = dictionaryOf({{"Recipients", makeString("b@example.org")},
                              {"SMTPPassword", makeString("s3cret")},
                              {"Relay", dictionaryOf({{"password", makeString("s3cret")}})}});
+  auto before = settings_->mutableCopy();
   settings_->setObject(email, "Email");
   std::string plist = xmlOf(settings_);
   std::string more = "<key>email</key>" + plist.substr(plist.find("<dict>"), plist.rfind("</plist>") - plist.find("<dict>"));
+  // A plan sends nothing, writes nothing and shows no password.
+  auto plan = ask("email", "<key>test</key><true/><key>dryRun</key><true/>" + more, "carol");
+  auto planned = dictionaryOf({{"Recipients", makeString("b@example.org")}, {"Relay", makeMutableDictionary()}});
+  auto change = dictionaryOf({{"Target", makeString("/etc/vigild.conf")}, {"Old", before},
+                              {"New", settings_->mutableCopy()}});
+  as<MutableDictionary>(change->objectForKey("New"))->setObject(planned, "Email");
+  EXPECT_TRUE(isEqual(plan->objectForKey("Plan"), dictionaryOf({{"Allowed", makeBoolean(true)},
+      {"Run", arrayOf({arrayOf({makeString("/usr/sbin/sendmail"), makeString("-t"), makeString("-i")})})},
+      {"Changes", arrayOf({change})}})));
+  EXPECT_TRUE(isEqual(parsed(sandbox_.readFile("/etc/vigild.conf")), before));
+  EXPECT_THAT(sandbox_.readFile("/steward/record/mail"), testing::Not(HasSubstr("b@example.org")));
   EXPECT_TRUE(isEqual(verdict(more), dictionaryOf({{"Accepted", makeBoolean(true)}})));
   EXPECT_THAT(sandbox_.readFile("/steward/record/mail"), HasSubstr("To: b@example.org\n"));
   sandbox_.writeFile("/steward/record/fail", "");
