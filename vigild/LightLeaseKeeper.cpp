@@ -1,6 +1,5 @@
 #include "vigild/LightLeaseKeeper.h"
 
-#include <sys/inotify.h>
 #include <sys/timerfd.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -28,51 +27,28 @@ double unixNow() {
 }  // namespace
 
 LightLeaseKeeper::LightLeaseKeeper(std::string entryDirectory)
-    : directory_(std::move(entryDirectory)) {}
+    : directory_(std::move(entryDirectory)),
+      watch_(lightLeasePath(directory_), [this] { check(); }) {}
 
 LightLeaseKeeper::~LightLeaseKeeper() {
-  for (auto& source : {watchSource_, timerSource_}) {
-    if (source) source->invalidate();
-  }
-  for (int fd : {inotify_, timer_}) {
-    if (fd >= 0) close(fd);
-  }
+  if (timerSource_) timerSource_->invalidate();
+  if (timer_ >= 0) close(timer_);
 }
 
 bool LightLeaseKeeper::start(std::string* error) {
-  inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   timer_ = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-  if (inotify_ < 0 || timer_ < 0 ||
-      inotify_add_watch(inotify_, directory_.c_str(),
-                        IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ONLYDIR) <
-          0) {
-    *error = "cannot follow the light's lease in " + directory_ + ": " + std::strerror(errno);
+  if (timer_ < 0) {
+    *error = std::string("cannot make the lease timer: ") + std::strerror(errno);
     return false;
   }
-  watchSource_ =
-      RunLoopSource::create(SocketWatch::create(inotify_, [this](SocketWatch&) { readEvents(); }));
+  if (!watch_.start(error)) return false;
   timerSource_ = RunLoopSource::create(SocketWatch::create(timer_, [this](SocketWatch&) {
     std::uint64_t expirations;
     if (read(timer_, &expirations, sizeof expirations) > 0) check();
   }));
-  RunLoop::current().addSource(watchSource_, kRunLoopCommonModes);
   RunLoop::current().addSource(timerSource_, kRunLoopCommonModes);
   check();
   return true;
-}
-
-void LightLeaseKeeper::readEvents() {
-  alignas(inotify_event) char buffer[4096];
-  bool relevant = false;
-  for (ssize_t n; (n = read(inotify_, buffer, sizeof buffer)) > 0;) {
-    for (char* p = buffer; p < buffer + n;) {
-      auto* event = reinterpret_cast<inotify_event*>(p);
-      relevant = relevant || (event->mask & IN_Q_OVERFLOW) != 0 ||
-                 (event->len > 0 && std::strcmp(event->name, kLightLeaseName) == 0);
-      p += sizeof(inotify_event) + event->len;
-    }
-  }
-  if (relevant) check();
 }
 
 void LightLeaseKeeper::check() {

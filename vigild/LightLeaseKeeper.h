@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/RunLoop.h"
+#include "vigild/SettingsWatch.h"
 
 namespace steward::vigild {
 
@@ -24,13 +25,13 @@ class LightLeaseKeeper {
   [[nodiscard]] bool start(std::string* error);
 
  private:
-  void readEvents();
   void check();
   void armAt(double unixTime);
 
   std::string directory_;
-  int inotify_ = -1, timer_ = -1;
-  std::shared_ptr<RunLoopSource> watchSource_, timerSource_;
+  SettingsWatch watch_;  // the lease file, as the settings file is followed
+  int timer_ = -1;
+  std::shared_ptr<RunLoopSource> timerSource_;
 };
 
 }  // namespace steward::vigild
