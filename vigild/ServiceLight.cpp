@@ -141,7 +141,8 @@ bool ServiceLight::setUp(std::string* error) const {
     if (entry >= 0) close(entry);
   } else if (device_.empty()) {
     int entry = openat(fd, kEntryName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    ok = (entry < 0 || (removeEntry(entry, kLightProperty) && removeEntry(entry, kLightLeaseName))) &&
+    ok = (entry < 0 ||
+          (removeEntry(entry, kLightProperty) && removeEntry(entry, kLightLeaseName))) &&
          removeEntry(fd, kEntryName);
     if (entry >= 0) close(entry);
   } else {
