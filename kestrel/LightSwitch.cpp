@@ -127,13 +127,10 @@ DictionaryRef switchLightWithAdditions(const DictionaryRef& request,
   }
   if (isDryRun(request)) return plan(button ? &*button : nullptr, on, lease);
 
+  // Past a plan, "reason" alone is refused: a lease is asked for.
   auto reply = statusReply(kNoErr);
   ValueRef previous, observed;
-  if (button && !lease) {
-    previous = observedState(*button);
-    switchLight(*button, on);
-    observed = observedState(*button);
-  } else if (button) {
+  if (button) {
     LightEntryLock lock(button->directory(), true);
     previous = observedState(*button);
     std::string error;
