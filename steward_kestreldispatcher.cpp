@@ -14,6 +14,9 @@
 
 #include "host/CallerIdentity.h"
 #include "host/Entry.h"
+#include "kestrel/ChangeReport.h"
+#include "kestrel/LightSwitch.h"
+#include "kestrel/MailTest.h"
 #include "platform/AtomicFile.h"
 #include "platform/DeviceRegistry.h"
 #include "platform/MessagePort.h"
@@ -80,7 +83,6 @@ constexpr const char* kBootDeviceKey = "boot-device";
 
 constexpr const char* kButtonPlane = "IOService";
 constexpr const char* kButtonEntryName = "OrchardFPButton";
-constexpr const char* kLightKey = "LED";
 
 constexpr std::int32_t kNoErr = 0;
 constexpr std::int32_t kParamErr = -50;
@@ -238,6 +240,7 @@ DictionaryRef kestrel_status(const DictionaryRef&, const MutableDictionaryRef&, 
   if (auto email = as<MutableDictionary>(settings->objectForKey("Email"))) {
     email->removeObjectForKey("Localizable");
     email->removeObjectForKey("Responses");
+    removeMailSecrets(email);
   }
   response->addEntriesFromDictionary(*settings);
   return response;
@@ -251,22 +254,29 @@ DictionaryRef kestrel_email(const DictionaryRef& request, const MutableDictionar
   // Anything but a dictionary would leave the monitor a settings file it
   // cannot read.
   auto settings = as<Dictionary>(request->objectForKey("email"));
-  if (!settings) return status_reply(kParamErr);
+  // A test alone needs no settings; it then tries those in force.
+  bool test = asksForTestMail(request);
+  if (!settings && (!test || request->objectForKey("email"))) return status_reply(kParamErr);
+  if (isDryRun(request)) return planMailSettings(kMonitorSettingsPath, settings, test);
   // A failed write keeps the old file and does not change the reply.
   std::string bytes, error;
-  if (propertyListToData(settings, PropertyListFormat::kXML, &bytes, &error)) {
+  if (settings && propertyListToData(settings, PropertyListFormat::kXML, &bytes, &error)) {
     (void)writeFileAtomically(kMonitorSettingsPath, bytes);
   }
-  return status_reply(kNoErr);
+  auto reply = status_reply(kNoErr);
+  if (test) reply->setObject(sendTestMail(), "TestMail");
+  return reply;
 }
 
-DictionaryRef kestrel_serviceid(const DictionaryRef& request, const MutableDictionaryRef&, int&) {
+DictionaryRef kestrel_serviceid(const DictionaryRef& request, const MutableDictionaryRef& context,
+                                int&) {
   std::int64_t state = light_state(request->objectForKey("state"));
   DeviceRegistry registry;
-  if (auto button = find_registry_entry_by_name(registry, kButtonPlane, kButtonEntryName)) {
-    std::string error;
-    (void)button->setProperty(kLightKey, makeInteger(state != 0 ? 1 : 0), &error);
+  auto button = find_registry_entry_by_name(registry, kButtonPlane, kButtonEntryName);
+  if (usesLightAdditions(request)) {
+    return switchLightWithAdditions(request, context, state != 0, button);
   }
+  if (button) switchLight(*button, state != 0);
   return status_reply(kNoErr);
 }
 

@@ -117,14 +117,11 @@ std::string encodedHeaderText(const std::string& text) {
   return out;
 }
 
-}  // namespace
-
-AlertMail composeAlertMail(const MailSettings& settings, const Alert& alert,
-                           const std::string& host, std::time_t time) {
-  Filler filler(settings, alert, host, time);
-  std::string event = alert.level == Level::kOk ? "Clear" : "Alarm";
+// Headers for sendmail -t, a blank line and the body.
+AlertMail composed(const MailSettings& settings, const std::string& subject,
+                   const std::string& body, std::time_t time) {
   AlertMail mail;
-  mail.subject = oneLine(settings.subjectPrefix + filler.fill(response(settings, event + "Subject")));
+  mail.subject = oneLine(settings.subjectPrefix + subject);
   std::string to;
   for (const std::string& recipient : settings.recipients)
     to += (to.empty() ? "" : ", ") + oneLine(recipient);
@@ -136,8 +133,24 @@ AlertMail composeAlertMail(const MailSettings& settings, const Alert& alert,
                   "\nDate: " + date +
                   "\nAuto-Submitted: auto-generated\nMIME-Version: 1.0\n"
                   "Content-Type: text/plain; charset=UTF-8\nContent-Transfer-Encoding: 8bit\n\n" +
-                  filler.fill(response(settings, event + "Body"));
+                  body;
   return mail;
+}
+
+}  // namespace
+
+AlertMail composeAlertMail(const MailSettings& settings, const Alert& alert,
+                           const std::string& host, std::time_t time) {
+  Filler filler(settings, alert, host, time);
+  std::string event = alert.level == Level::kOk ? "Clear" : "Alarm";
+  return composed(settings, filler.fill(response(settings, event + "Subject")),
+                  filler.fill(response(settings, event + "Body")), time);
+}
+
+AlertMail composeTestMail(const MailSettings& settings, const std::string& host,
+                          std::time_t time) {
+  return composed(settings, "test mail from " + host,
+                  "vigild on " + host + " sends its alarm mail to this address.\n", time);
 }
 
 }  // namespace steward::vigild

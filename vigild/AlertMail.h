@@ -24,4 +24,9 @@ struct AlertMail {
 AlertMail composeAlertMail(const MailSettings& settings, const Alert& alert,
                            const std::string& host, std::time_t time);
 
+// A mail that only shows the settings reach the recipients: the subject
+// prefix, "test mail from HOST", and a short body.
+AlertMail composeTestMail(const MailSettings& settings, const std::string& host,
+                          std::time_t time);
+
 }  // namespace steward::vigild

@@ -8,10 +8,14 @@
 #include <cstring>
 #include <ctime>
 
+#include "kestrel/MailTest.h"
 #include "vigild/AlertMail.h"
 
 namespace steward::vigild {
 namespace {
+
+// The request tool waits a little longer than this for the verdict.
+constexpr std::chrono::seconds kTestMailLimit(static_cast<int>(kTestMailSendmailLimit));
 
 void logLine(int priority, const std::string& text) { syslog(priority, "%s", text.c_str()); }
 
@@ -35,8 +39,9 @@ AlertMonitor::AlertMonitor(SensorSource& sensors, std::string settingsPath,
                            std::string sendmailPath)
     : sensors_(sensors),
       settingsPath_(settingsPath),
-      transport_(std::move(sendmailPath)),
+      transport_(sendmailPath),
       outbox_(transport_, [] { return RunLoopClock::now(); }, logLine),
+      testMailer_(sendmailPath, kTestMailLimit),
       watch_(std::move(settingsPath), [this] { reload(); }) {}
 
 AlertMonitor::~AlertMonitor() {
@@ -82,6 +87,12 @@ void AlertMonitor::reload() {
   }
   outbox_.setRetryInterval(settings_.mail.retryInterval);
   armTimer();
+}
+
+void AlertMonitor::sendTestMail(MailTransport::Done done) {
+  watch_.catchUp();
+  if (!haveSettings_) return done(false, "no settings yet: " + settingsPath_ + " does not parse");
+  testMailer_.send(settings_.mail, hostName(), std::move(done));
 }
 
 void AlertMonitor::armTimer() {

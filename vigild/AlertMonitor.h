@@ -19,6 +19,7 @@
 #include "vigild/SensorSource.h"
 #include "vigild/Settings.h"
 #include "vigild/SettingsWatch.h"
+#include "vigild/TestMailer.h"
 
 namespace steward::vigild {
 
@@ -37,6 +38,9 @@ class AlertMonitor {
   [[nodiscard]] bool start(std::string* error);
   // Reads the settings again now.
   void reload();
+  // Sends a test mail with the settings in force, changes to the file made
+  // before this call included; `done` gets whether the mail system took it.
+  void sendTestMail(MailTransport::Done done);
 
  private:
   void poll();
@@ -49,6 +53,7 @@ class AlertMonitor {
   AlertTracker tracker_;
   SendmailTransport transport_;
   Outbox outbox_;
+  TestMailer testMailer_;
   SettingsWatch watch_;
   int timerFd_ = -1;
   std::shared_ptr<RunLoopSource> timerSource_;

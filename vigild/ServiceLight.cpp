@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "kestrel/LightLease.h"
+
 namespace steward::vigild {
 namespace {
 
@@ -106,9 +108,13 @@ std::string ServiceLight::brightnessPath() const {
 }
 
 std::string ServiceLight::propertyPath() const {
+  return entryDirectory() + "/" + kLightProperty;
+}
+
+std::string ServiceLight::entryDirectory() const {
   std::string path = registryRoot_;
   for (const char* name : kEntryDirectories) path += std::string("/") + name;
-  return path + "/" + kEntryName + "/" + kLightProperty;
+  return path + "/" + kEntryName;
 }
 
 bool ServiceLight::setUp(std::string* error) const {
@@ -135,7 +141,9 @@ bool ServiceLight::setUp(std::string* error) const {
     if (entry >= 0) close(entry);
   } else if (device_.empty()) {
     int entry = openat(fd, kEntryName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    ok = (entry < 0 || removeEntry(entry, kLightProperty)) && removeEntry(fd, kEntryName);
+    ok = (entry < 0 ||
+          (removeEntry(entry, kLightProperty) && removeEntry(entry, kLightLeaseName))) &&
+         removeEntry(fd, kEntryName);
     if (entry >= 0) close(entry);
   } else {
     int entry = openOwnDirectory(fd, kEntryName);

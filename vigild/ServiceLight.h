@@ -30,12 +30,16 @@ class ServiceLight {
   // for the light: "LED" is then a plain file holding the wanted state.
   void useManagementController(bool use) { managementController_ = use; }
   bool usesManagementController() const { return device_.empty() && managementController_; }
-  // The registry property's path.
+  // The registry property's path, and the entry's directory that holds it
+  // (and the light's lease).
   std::string propertyPath() const;
+  std::string entryDirectory() const;
 
   // Makes the registry tree down to the entry, owned by this user with
   // mode 0755, and points "LED" at the chosen LED. Without one the entry
-  // is removed, so that nothing stands for a light that is not there.
+  // and any lease are removed, so that nothing stands for a light that is
+  // not there. A lease of a light that is there stays for the daemon to
+  // end.
   // Links and files found where the tree's directories belong are
   // replaced, never followed. False, with the reason in *error, when the
   // tree cannot be made.

@@ -22,6 +22,11 @@ class SettingsWatch {
 
   // False, with the reason in *error, when the directory cannot be watched.
   [[nodiscard]] bool start(std::string* error);
+  // Handles the changes that have happened by now, without waiting for the
+  // run loop to come to them.
+  void catchUp() {
+    if (fd_ >= 0) readEvents();
+  }
 
  private:
   void readEvents();

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <optional>
 
+#include "kestrel/LightLease.h"
+
 namespace steward::vigild {
 namespace {
 
@@ -84,6 +86,12 @@ MutableDictionaryRef readServiceLight(const ServiceLight& light) {
   return entry;
 }
 
+void addLightLease(const MutableDictionaryRef& lightStatus, const ServiceLight& light,
+                   double unixTime) {
+  if (auto lease = readLightLease(lightLeasePath(light.entryDirectory())))
+    lightStatus->addEntriesFromDictionary(*lightLeaseStatus(*lease, unixTime));
+}
+
 MutableDictionaryRef buildStatus(SensorSource& sensors, const std::string& powerSupplyDirectory,
                                  const ServiceLight& light, double unixTime) {
   std::vector<SensorReading> readings = sensors.read();
@@ -92,7 +100,9 @@ MutableDictionaryRef buildStatus(SensorSource& sensors, const std::string& power
   auto status = makeMutableDictionary();
   status->setObject(sensorArray, "Sensors");
   status->setObject(readPowerSupplies(powerSupplyDirectory), "PowerSupplies");
-  status->setObject(readServiceLight(light), "ServiceLight");
+  auto lightStatus = readServiceLight(light);
+  addLightLease(lightStatus, light, unixTime);
+  status->setObject(lightStatus, "ServiceLight");
   status->setObject(Date::fromUnixTime(unixTime), "Time");
   status->setObject(makeString(healthOf(readings)), "Health");
   return status;

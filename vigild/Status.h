@@ -28,6 +28,11 @@ MutableArrayRef readPowerSupplies(const std::string& directory);
 // light has a device.
 MutableDictionaryRef readServiceLight(const ServiceLight& light);
 
+// While a lease of the light runs: its owner, reason, deadline and the
+// seconds left, added to the light's dictionary.
+void addLightLease(const MutableDictionaryRef& lightStatus, const ServiceLight& light,
+                   double unixTime);
+
 // The whole document, read now, dated `unixTime`.
 MutableDictionaryRef buildStatus(SensorSource& sensors, const std::string& powerSupplyDirectory,
                                  const ServiceLight& light, double unixTime);

@@ -21,6 +21,8 @@ struct StatusServer::Client {
   std::string output;  // the framed reply; what is left of it to send
   std::shared_ptr<SocketWatch> watch;
   std::shared_ptr<RunLoopSource> source;
+  std::uint64_t serial;  // tells a late answer whether its client is still here
+  bool waiting = false;  // for a late answer; further input is ignored
 };
 
 namespace {
@@ -32,6 +34,7 @@ StatusServer::StatusServer(StatusProvider provider, std::string socketPath,
     : provider_(std::move(provider)), socketPath_(std::move(socketPath)), limits_(limits) {}
 
 StatusServer::~StatusServer() {
+  *self_ = nullptr;
   while (!clients_.empty()) drop(clients_.begin()->first);
   if (listener_ < 0) return;
   listenerSource_->invalidate();
@@ -72,6 +75,7 @@ void StatusServer::acceptClients() {
     auto client = std::make_unique<Client>();
     client->fd = fd;
     client->deadline = RunLoopClock::now() + limits_.clientDeadline;
+    client->serial = nextSerial_++;
     Client* raw = client.get();
     client->watch = SocketWatch::create(fd, [this, raw](SocketWatch& watch) {
       if (watch.condition() == SocketWatch::Condition::kReadable) {
@@ -91,6 +95,7 @@ void StatusServer::readFrom(Client& client) {
   ssize_t n = recv(client.fd, buffer, sizeof buffer, 0);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
   if (n <= 0) return drop(client.fd);  // gone before asking
+  if (client.waiting) return;
   client.input.append(buffer, static_cast<std::size_t>(n));
 
   std::uint32_t messageID;
@@ -107,11 +112,40 @@ void StatusServer::readFrom(Client& client) {
     case MessagePort::Framing::kWhole:
       break;
   }
-  if (messageID != kStatusRequest) {
-    syslog(LOG_WARNING, "refused a request with message id %u", messageID);
-    return drop(client.fd);
-  }
-  client.output = MessagePort::frame(kStatusRequest, provider_());
+  if (messageID == kStatusRequest) return reply(client, kStatusRequest, provider_());
+  if (late_.count(messageID)) return handOver(client, messageID, payload);
+  syslog(LOG_WARNING, "refused a request with message id %u", messageID);
+  drop(client.fd);
+}
+
+void StatusServer::answerLater(std::uint32_t messageID, LateHandler handler,
+                               std::chrono::milliseconds deadline) {
+  late_[messageID] = {std::move(handler), deadline};
+}
+
+void StatusServer::handOver(Client& client, std::uint32_t messageID, std::string_view payload) {
+  const Late& late = late_[messageID];
+  client.waiting = true;
+  client.deadline = RunLoopClock::now() + late.deadline;
+  std::weak_ptr<StatusServer*> self = self_;
+  int fd = client.fd;
+  std::uint64_t serial = client.serial;
+  std::string request(payload);
+  client.input.clear();
+  late.handler(request, [self, fd, serial, messageID](const std::string& answer) {
+    auto server = self.lock();
+    if (!server || !*server) return;
+    auto found = (*server)->clients_.find(fd);
+    if (found == (*server)->clients_.end() || found->second->serial != serial ||
+        !found->second->waiting)
+      return;
+    found->second->waiting = false;
+    (*server)->reply(*found->second, messageID, answer);
+  });
+}
+
+void StatusServer::reply(Client& client, std::uint32_t messageID, const std::string& payload) {
+  client.output = MessagePort::frame(messageID, payload);
   client.input.clear();
   client.watch->setCondition(SocketWatch::Condition::kWritable);
   writeTo(client);  // usually all of it fits at once

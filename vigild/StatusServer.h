@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/RunLoop.h"
 
@@ -53,6 +54,15 @@ class StatusServer {
                   std::chrono::milliseconds idleTick = std::chrono::seconds(30));
   std::size_t clientCount() const { return clients_.size(); }
 
+  // Answers requests of another message id when their work is done: the
+  // handler gets the payload and a function that sends the reply's payload
+  // (under the same id) once; called after the client left, it does
+  // nothing. Such a client may wait until `deadline` from its request.
+  using Answer = std::function<void(const std::string& payload)>;
+  using LateHandler = std::function<void(std::string_view payload, Answer answer)>;
+  void answerLater(std::uint32_t messageID, LateHandler handler,
+                   std::chrono::milliseconds deadline);
+
  private:
   struct Client;
 
@@ -61,6 +71,8 @@ class StatusServer {
   void writeTo(Client& client);
   void drop(int fd);
   void dropExpiredClients();
+  void reply(Client& client, std::uint32_t messageID, const std::string& payload);
+  void handOver(Client& client, std::uint32_t messageID, std::string_view payload);
 
   StatusProvider provider_;
   std::string socketPath_;
@@ -68,6 +80,14 @@ class StatusServer {
   int listener_ = -1;
   std::shared_ptr<RunLoopSource> listenerSource_;
   std::map<int, std::unique_ptr<Client>> clients_;
+  struct Late {
+    LateHandler handler;
+    std::chrono::milliseconds deadline;
+  };
+  std::map<std::uint32_t, Late> late_;
+  std::uint64_t nextSerial_ = 0;
+  // Outlives the server in answers that come late.
+  std::shared_ptr<StatusServer*> self_ = std::make_shared<StatusServer*>(this);
 };
 
 }  // namespace steward::vigild

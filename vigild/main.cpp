@@ -17,12 +17,14 @@
 #include <initializer_list>
 #include <memory>
 
+#include "kestrel/MailTest.h"
 #include "platform/BootDevice.h"
 #include "platform/PropertyList.h"
 #include "platform/ServiceNotifier.h"
 #include "platform/XmlPropertyList.h"
 #include "vigild/AlertMonitor.h"
 #include "vigild/LibSensorsSource.h"
+#include "vigild/LightLeaseKeeper.h"
 #include "vigild/LightPropertyWatch.h"
 #include "vigild/ManagementController.h"
 #include "vigild/Status.h"
@@ -38,6 +40,10 @@ using namespace steward::vigild;
 constexpr auto kStatusLifetime = std::chrono::seconds(1);
 
 volatile std::sig_atomic_t stopRequested = 0;
+
+// A client asking for a test mail may wait longer than the tool does.
+constexpr auto kTestMailAnswerDeadline =
+    std::chrono::seconds(static_cast<int>(kTestMailWait) + 10);
 
 double unixNow() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
@@ -94,13 +100,26 @@ std::string statusDocument(SensorSource& chips, const ServiceLight& light,
   auto status = buildStatus(sensors, kPowerSupplyDirectory, light, unixNow());
   if (controller) {
     status->setObject(controller->status(), "ManagementController");
-    if (light.usesManagementController())
-      status->setObject(controller->lightStatus(), "ServiceLight");
+    if (light.usesManagementController()) {
+      auto lightStatus = controller->lightStatus();
+      addLightLease(lightStatus, light, unixNow());
+      status->setObject(lightStatus, "ServiceLight");
+    }
   }
   if (!writeXMLPropertyList(status, &xml, &error)) {
     syslog(LOG_ERR, "cannot write the status: %s", error.c_str());
     return {};
   }
+  return xml;
+}
+
+// {"Accepted", "Error" when not}, as the request tool reads it.
+std::string testMailVerdict(bool accepted, const std::string& reason) {
+  auto verdict = makeMutableDictionary();
+  verdict->setObject(makeBoolean(accepted), "Accepted");
+  if (!accepted) verdict->setObject(makeString(reason), "Error");
+  std::string xml, error;
+  if (!writeXMLPropertyList(verdict, &xml, &error)) syslog(LOG_ERR, "%s", error.c_str());
   return xml;
 }
 
@@ -158,6 +177,11 @@ int serve(SensorSource& sensors, const ServiceLight& light, ManagementController
     if (!identify->start(&error)) syslog(LOG_ERR, "%s", error.c_str());
   }
   if (controller) controller->start();
+  std::unique_ptr<LightLeaseKeeper> lease;
+  if (light.usesManagementController() || !light.device().empty()) {
+    lease = std::make_unique<LightLeaseKeeper>(light.entryDirectory());
+    if (!lease->start(&error)) syslog(LOG_ERR, "%s", error.c_str());
+  }
   std::string cached;
   auto cachedAt = RunLoopClock::time_point::min();
   StatusServer server([&] {
@@ -178,6 +202,11 @@ int serve(SensorSource& sensors, const ServiceLight& light, ManagementController
   AlertMonitor monitor(everySensor);
   if (!monitor.start(&error)) syslog(LOG_ERR, "no alarm mail: %s", error.c_str());
   auto hangup = onSignals({SIGHUP}, [&monitor](int) { reload(monitor); });
+  server.answerLater(kTestMailMessageID, [&monitor](std::string_view, StatusServer::Answer answer) {
+    monitor.sendTestMail([answer](bool accepted, const std::string& reason) {
+      answer(testMailVerdict(accepted, reason));
+    });
+  }, kTestMailAnswerDeadline);
   syslog(LOG_INFO, "serving %s", StatusServer::kDefaultSocketPath);
   notify("READY=1");
   server.serveUntil(&stopRequested);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "platform/MessagePort.h"
@@ -72,6 +73,35 @@ TEST(StatusServer, ServesEveryoneWhateverSomeClientsDo) {
   for (int fd : {silent, stalled, announcedHuge, unknownID}) close(fd);
   stop = 1;
   serving.join();
+}
+
+
+// A late answer reaches the client that asked only: not one that left, nor
+// the newer client that got its descriptor.
+TEST(StatusServer, LateAnswerReachesOnlyTheClientThatAsked) {
+  ScratchDirectory scratch;
+  std::string path = scratch.path("vigildPort"), error;
+  std::vector<StatusServer::Answer> answers;
+  StatusServer server([] { return ""; }, path);
+  server.answerLater(1, [&](std::string_view, StatusServer::Answer answer) {
+    answers.push_back(std::move(answer));
+  }, std::chrono::seconds(5));
+  ASSERT_TRUE(server.start(&error)) << error;
+  auto runUntil = [](const std::function<bool()>& done) {
+    while (!done()) RunLoop::current().runInMode(kRunLoopDefaultMode, RunLoopClock::now() +
+                                                 std::chrono::milliseconds(10), true);
+  };
+  close(rawClient(path, MessagePort::frame(1, "")));
+  runUntil([&] { return answers.size() == 1 && server.clientCount() == 0; });
+  int asking = rawClient(path, MessagePort::frame(1, ""));
+  runUntil([&] { return answers.size() == 2; });
+  answers[0]("stale");
+  answers[1]("fresh");
+  answers[1]("twice");
+  std::string received(64, '\0');
+  received.resize(std::max<ssize_t>(0, recv(asking, received.data(), 64, MSG_WAITALL)));
+  EXPECT_EQ(received, MessagePort::frame(1, "fresh"));
+  close(asking);
 }
 
 }  // namespace
