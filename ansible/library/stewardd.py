@@ -9,8 +9,8 @@ short_description: Send one request to a machine's administration service
 description:
   - Sends one XML property-list request to C(https://HOST/stewardd/steward_kestrel)
     and returns the reply as data.
-  - Runs on the controller (C(delegate_to: localhost) or C(connection: local));
-    it talks HTTPS to each host itself.
+  - 'Runs on the controller (C(delegate_to: localhost) or C(connection: local));
+    it talks HTTPS to each host itself.'
   - Read-only commands (C(status), C(profile), C(getBootPath)) never report a change.
     C(serviceid), C(setBootPath) and C(email) read the current value first and send
     nothing when it is already the wanted one; C(restart) and C(shutdown) always change.
@@ -41,7 +41,8 @@ options:
         (C(Email) without C(Localizable) and C(Responses), which status leaves out).
     type: dict
   user:
-    description: User name for HTTP Basic authentication; changing commands need a member of C(admin).
+    description: User name for HTTP Basic authentication; C(restart), C(shutdown), C(setBootPath)
+      and C(getBootPath) need a member of the group C(admin).
     type: str
     required: true
   password:
