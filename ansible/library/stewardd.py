@@ -59,8 +59,8 @@ options:
     default: 30
 notes:
   - Check mode is supported; read-only commands are sent, changing ones are not. A check of
-    C(restart), C(shutdown) or C(setBootPath) still fails when the user would be refused
-    (found out with C(getBootPath), which is reserved to administrators as well).
+    C(restart), C(shutdown) or C(setBootPath) asks C(getBootPath) first, which is reserved to
+    administrators as well, and fails when that is refused.
 '''
 
 EXAMPLES = r'''
@@ -113,6 +113,7 @@ from xml.parsers.expat import ExpatError
 from ansible.module_utils.basic import AnsibleModule
 
 READ_ONLY = ('status', 'profile', 'getBootPath')
+NAME_MISMATCH = (62, 64)  # X509_V_ERR_HOSTNAME_MISMATCH, X509_V_ERR_IP_ADDRESS_MISMATCH
 HTTP_REASONS = {401: 'the user name or password was not accepted',
                 429: 'too many failed logins from this address; wait and try again'}
 
@@ -159,8 +160,10 @@ def post(params, body):
     except (urllib.error.URLError, OSError) as error:
         reason = getattr(error, 'reason', error)
         if isinstance(reason, ssl.SSLCertVerificationError):
-            raise Failure("%s: the server's certificate cannot be trusted (%s); for a private "
-                          'certificate authority give ca_cert' % (host, reason.verify_message))
+            hint = ('name the machine as its certificate does' if reason.verify_code in NAME_MISMATCH
+                    else 'for a private certificate authority give ca_cert')
+            raise Failure("%s: the server's certificate cannot be trusted (%s); %s"
+                          % (host, reason.verify_message, hint))
         if isinstance(reason, TimeoutError):
             raise Failure('%s: no answer within %d s' % (host, params['timeout']))
         raise Failure('%s: cannot connect (%s)' % (host, reason))
@@ -233,16 +236,20 @@ def run(module):
     command = params['command']
     if command == 'email' and not isinstance(params['email'].get('Email'), dict):
         module.fail_json(msg='email must be the whole settings file, with an "Email" dictionary')
+    request = request_of(params)
     try:
-        plistlib.dumps(request_of(params))
+        plistlib.dumps(request)
     except (TypeError, ValueError, OverflowError) as error:
         module.fail_json(msg='the request cannot be written as a property list (%s)' % error)
-    changed = command not in READ_ONLY
-    if changed and (module.check_mode or command not in ('restart', 'shutdown')):
+    if command in READ_ONLY:
+        module.exit_json(changed=False, reply=to_data(exchange(params, request)))
+    # A real restart or shutdown needs no look first: it always changes the
+    # machine, and a refusal comes as its own reply.
+    if module.check_mode or command not in ('restart', 'shutdown'):
         changed = not in_place(params)
         if module.check_mode or not changed:
             module.exit_json(changed=changed)
-    module.exit_json(changed=changed, reply=to_data(exchange(params, request_of(params))))
+    module.exit_json(changed=True, reply=to_data(exchange(params, request)))
 
 
 def main():

@@ -29,11 +29,12 @@ for i in 1 2; do
   FLEET_SIZE=1 "$here/../stewardctl/fleet-sandbox.sh" "$build" "$work/stack.sh" >"$work/out$i" 2>&1 &
   ip link add "c$i" type veth peer name "s$i"
   # Its network namespace is the one not seen yet.
-  for _ in $(seq 200); do
+  for try in $(seq 200); do
     for p in /proc/[0-9]*; do
       ns=$(readlink "$p/ns/net" 2>/dev/null) || continue
       case $seen in *" $ns "*) ;; *) ip link set "s$i" netns "${p#/proc/}" 2>/dev/null && break 2 ;; esac
     done
+    [ "$try" -lt 200 ] || { echo "stack $i did not start"; cat "$work/out$i"; exit 1; }
     sleep 0.05
   done
   seen="$seen$ns "
