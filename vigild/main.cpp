@@ -16,6 +16,8 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "kestrel/MailTest.h"
 #include "platform/BootDevice.h"
@@ -35,9 +37,9 @@ namespace {
 using namespace steward;
 using namespace steward::vigild;
 
-// A status read this recently is served again: many clients at once cost
+// Chip readings this recent are served again: many clients at once cost
 // one reading of the chips.
-constexpr auto kStatusLifetime = std::chrono::seconds(1);
+constexpr auto kReadingLifetime = std::chrono::seconds(1);
 
 volatile std::sig_atomic_t stopRequested = 0;
 
@@ -91,6 +93,26 @@ class AllSensors : public SensorSource {
  private:
   SensorSource& chips_;
   ManagementController* controller_;
+};
+
+// Only the readings are kept: the light and the time in a status stay
+// current, so a status right after "serviceid" shows the new state.
+class RecentReadings : public SensorSource {
+ public:
+  explicit RecentReadings(SensorSource& source) : source_(source) {}
+  std::vector<SensorReading> read() override {
+    auto now = RunLoopClock::now();
+    if (!readAt_ || now - *readAt_ >= kReadingLifetime) {
+      readings_ = source_.read();
+      readAt_ = now;
+    }
+    return readings_;
+  }
+
+ private:
+  SensorSource& source_;
+  std::vector<SensorReading> readings_;
+  std::optional<RunLoopClock::time_point> readAt_;
 };
 
 std::string statusDocument(SensorSource& chips, const ServiceLight& light,
@@ -182,16 +204,8 @@ int serve(SensorSource& sensors, const ServiceLight& light, ManagementController
     lease = std::make_unique<LightLeaseKeeper>(light.entryDirectory());
     if (!lease->start(&error)) syslog(LOG_ERR, "%s", error.c_str());
   }
-  std::string cached;
-  auto cachedAt = RunLoopClock::time_point::min();
-  StatusServer server([&] {
-    auto now = RunLoopClock::now();
-    if (cached.empty() || now - cachedAt >= kStatusLifetime) {
-      cached = statusDocument(sensors, light, controller);
-      cachedAt = now;
-    }
-    return cached;
-  });
+  RecentReadings recentChips(sensors);
+  StatusServer server([&] { return statusDocument(recentChips, light, controller); });
   if (!server.start(&error)) {
     syslog(LOG_ERR, "%s", error.c_str());
     return 1;
