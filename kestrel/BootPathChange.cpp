@@ -138,7 +138,10 @@ DictionaryRef answerBootChange(const DictionaryRef& request, bool admin,
   BootPlan plan = planBootChange(*change, before, toolPath);
   if (dryRun) return planReply(plan, admin);
   std::string failure = failureOf(runTool(plan.arguments));
-  StringRef observed = publishedValue(readPublishedBoot(registry), plan.key);
+  PublishedBoot after = readPublishedBoot(registry);
+  StringRef observed = publishedValue(after, plan.key);
+  // Without entries published before, nvram's publication names them now.
+  if (!before.devices) plan.replacement = planBootChange(*change, after, toolPath).replacement;
   auto reply = reply_with("Message", makeString("SUCCESS"));
   bool clear = change->kind == BootChange::Kind::kClearOnce;
   reply->setObject(clear ? makeVerified(makeString(""), orEmpty(observed), orEmpty(plan.old))

@@ -181,18 +181,16 @@ TEST(StatusTest, LimitsPassedCountAsAlarms) {
 
 // The boot device, the next start's and inactive entries are marked.
 TEST(BootListTest, MarksWhatStartsAndWhen) {
-  auto entry = [](const char* name, bool active) {
-    return "<dict><key>Name</key><string>" + std::string(name) +
-           "</string><key>Description</key><string>d" + name + "</string><key>Active</key>" +
-           (active ? "<true/>" : "<false/>") + "</dict>";
-  };
-  auto reply = as<Dictionary>(plist(
-      "<dict><key>Message</key><string>B1</string><key>OnceDevice</key><string>B1</string>"
-      "<key>Devices</key><array>" + entry("B1", true) + entry("B2", true) + entry("B3", false) +
-      "</array></dict>"));
+  std::string devices;
+  for (std::string item : {"B1<true/>", "B2<true/>", "B3<false/>"})
+    devices += "<dict><key>Name</key><string>" + item.substr(0, 2) + "</string><key>Description"
+               "</key><string>d</string><key>Active</key>" + item.substr(2) + "</dict>";
+  auto reply = as<Dictionary>(plist("<dict><key>Message</key><string>B1</string><key>OnceDevice"
+                                    "</key><string>B1</string><key>Devices</key><array>" +
+                                    devices + "</array></dict>"));
   ASSERT_TRUE(reply);
-  EXPECT_EQ(bootListText(*reply), "  B1  dB1  boot device, next start only\n  B2  dB2\n"
-                                  "  B3  dB3  inactive\n");
+  EXPECT_EQ(bootListText(*reply),
+            "  B1  d  boot device, next start only\n  B2  d\n  B3  d  inactive\n");
 }
 
 }  // namespace
