@@ -17,6 +17,8 @@
 #include "kestrel/ChangeReport.h"
 #include "kestrel/LightSwitch.h"
 #include "kestrel/MailTest.h"
+#include "kestrel/BootPathChange.h"
+#include "kestrel/BootPublication.h"
 #include "platform/AtomicFile.h"
 #include "platform/DeviceRegistry.h"
 #include "platform/MessagePort.h"
@@ -294,6 +296,9 @@ DictionaryRef kestrel_shutdown(const DictionaryRef&, const MutableDictionaryRef&
 
 DictionaryRef kestrel_set_boot_path(const DictionaryRef& request,
                                     const MutableDictionaryRef& context, int&) {
+  if (usesBootChangeKeys(request)) {
+    return answerBootChange(request, context_user_is_admin(context), kFirmwareVariableToolPath);
+  }
   auto bootPath = as<String>(request->objectForKey("bootpath"));
   if (!context_user_is_admin(context)) return message_reply("CONNECT-AUTH");
   // A value with a NUL byte cannot reach the tool whole.
@@ -309,14 +314,14 @@ DictionaryRef kestrel_set_boot_path(const DictionaryRef& request,
   return message_reply("SUCCESS");
 }
 
-DictionaryRef kestrel_get_boot_path(const DictionaryRef&, const MutableDictionaryRef& context,
-                                    int&) {
+DictionaryRef kestrel_get_boot_path(const DictionaryRef& request,
+                                    const MutableDictionaryRef& context, int&) {
   auto options = DeviceRegistry().entryFromPath(kOptionsNodePath);
   if (!options) return nullptr;
   auto bootDevice = options->copyProperty(kBootDeviceKey);
   if (!bootDevice) return nullptr;
   if (!context_user_is_admin(context)) return message_reply("CONNECT-AUTH");
-  return reply_with("Message", bootDevice);
+  return withBootDetails(request, *options, reply_with("Message", bootDevice));
 }
 
 }  // namespace steward

@@ -6,9 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <optional>
 
-#include "nvram/BootChoice.h"
 #include "platform/BootDevice.h"
 
 namespace steward::nvram {
@@ -17,7 +17,7 @@ namespace {
 constexpr const char* kBootDevice = "boot-device";
 constexpr const char* kBootDeviceOnce = "boot-device-once";
 constexpr const char* kBootDevices = "boot-devices";
-constexpr const char* kUsage = "usage: nvram -p | NAME | NAME=VALUE ...";
+constexpr const char* kUsage = "usage: nvram -p | -d NAME | NAME | NAME=VALUE ...";
 
 // flock on a file of its own: held until the object goes, and never waited
 // for, so that a second run refuses at once.
@@ -55,20 +55,24 @@ void appendLine(std::string* out, const char* name, const std::string& value) {
 struct Nvram::Action {
   std::string name;
   std::optional<std::string> value;
+  bool remove = false;
 };
 
 int Nvram::run(const std::vector<std::string>& arguments, std::string* out, std::string* err) {
   std::vector<Action> actions;
-  for (const std::string& argument : arguments) {
-    if (argument == "-p") {
+  for (auto argument = arguments.begin(); argument != arguments.end(); ++argument) {
+    if (*argument == "-p") {
       actions.push_back({"", std::nullopt});
-    } else if (argument.empty() || argument[0] == '-') {
+    } else if (*argument == "-d" && argument + 1 != arguments.end()) {
+      ++argument;
+      actions.push_back({*argument, std::nullopt, true});
+    } else if (argument->empty() || (*argument)[0] == '-') {
       *err += std::string(kUsage) + "\n";
       return 2;
-    } else if (std::size_t equals = argument.find('='); equals != std::string::npos) {
-      actions.push_back({argument.substr(0, equals), argument.substr(equals + 1)});
+    } else if (std::size_t equals = argument->find('='); equals != std::string::npos) {
+      actions.push_back({argument->substr(0, equals), argument->substr(equals + 1)});
     } else {
-      actions.push_back({argument, std::nullopt});
+      actions.push_back({*argument, std::nullopt});
     }
   }
   if (actions.empty()) {
@@ -76,19 +80,20 @@ int Nvram::run(const std::vector<std::string>& arguments, std::string* out, std:
     return 2;
   }
   std::string error;
-  std::optional<ChangeLock> lock;
+  std::unique_ptr<ChangeLock> lock;
   bool done = variables_.available();
   if (!done) error = "this machine has no UEFI variables";
   for (auto action = actions.begin(); done && action != actions.end(); ++action) {
-    if (!action->value) {
+    if (!action->value && !action->remove) {
       done = print(action->name, out, &error);
       continue;
     }
     if (!lock) {
-      lock.emplace(lockPath_);
+      lock = std::make_unique<ChangeLock>(lockPath_);
       done = lock->take(lockPath_, &error);
     }
-    done = done && change(action->name, *action->value, &error);
+    done = done && (action->remove ? remove(action->name, &error)
+                                   : change(action->name, *action->value, &error));
   }
   if (done) return 0;
   *err += "nvram: " + error + "\n";
@@ -140,15 +145,8 @@ bool Nvram::change(const std::string& name, const std::string& value, std::strin
   }
   BootState state;
   if (!readBootState(variables_, &state, error)) return false;
-  auto number = resolveBootEntry(state.entries, value, error);
+  auto number = resolveActiveBootEntry(state.entries, value, error);
   if (!number) return false;
-  // Such an entry would not change what the firmware starts.
-  for (const BootEntry& entry : state.entries) {
-    if (entry.number == *number && !entry.active) {
-      *error = bootEntryName(*number) + " is inactive: the firmware skips it";
-      return false;
-    }
-  }
   if (name == kBootDeviceOnce) {
     if (!variables_.set("BootNext", {FirmwareVariable::kDefaultAttributes,
                                      bootOrderData({*number})}, error)) {
@@ -159,9 +157,24 @@ bool Nvram::change(const std::string& name, const std::string& value, std::strin
       return false;
     }
   }
+  return published(name + " is set", error);
+}
+
+// Only BootNext can go: the firmware then starts the boot device.
+bool Nvram::remove(const std::string& name, std::string* error) {
+  if (name != kBootDeviceOnce) {
+    *error = name == kBootDevice || name == kBootDevices
+                 ? name + " cannot be deleted"
+                 : "\"" + printableText(name) + "\" is not a variable nvram knows";
+    return false;
+  }
+  return variables_.remove("BootNext", error) && published(name + " is deleted", error);
+}
+
+bool Nvram::published(const std::string& done, std::string* error) {
   std::string publishError;
   if (!publishBootDevice(variables_, registryRoot_, &publishError)) {
-    *error = name + " is set, but the registry is not: " + publishError;
+    *error = done + ", but the registry is not: " + publishError;
     return false;
   }
   return true;

@@ -3,6 +3,7 @@
 //   nvram -p                    every variable below, one "NAME<tab>VALUE" a line
 //   nvram NAME                  one of them
 //   nvram NAME=VALUE            sets boot-device or boot-device-once
+//   nvram -d boot-device-once   deletes BootNext
 //
 // boot-device is the first active entry of BootOrder, boot-device-once is
 // BootNext; both are set to active entries only. boot-devices lists every
@@ -43,6 +44,9 @@ class Nvram {
 
   bool print(const std::string& name, std::string* out, std::string* error) const;
   bool change(const std::string& name, const std::string& value, std::string* error);
+  bool remove(const std::string& name, std::string* error);
+  // Publishes the changed variables into the registry.
+  bool published(const std::string& done, std::string* error);
 
   FirmwareVariables& variables_;
   std::string registryRoot_;

@@ -7,7 +7,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/DeviceRegistry.h"
-#include "platform/TextEncoding.h"
+#include "platform/PropertyList.h"
 
 extern "C" {
 #include <efivar/efivar.h>
@@ -22,17 +22,11 @@ namespace fs = std::filesystem;
 // The registry entry "IODeviceTree:/options".
 constexpr const char* kOptionsDirectory = "IODeviceTree/options";
 constexpr const char* kBootDeviceKey = "boot-device";
+constexpr const char* kBootDeviceOnceKey = "boot-device-once";
+constexpr const char* kBootDevicesKey = "boot-devices";
 // Attributes (4 bytes) and the length of the device path list (2 bytes).
 constexpr std::size_t kLoadOptionHeaderSize = 6;
 constexpr std::uint32_t kLoadOptionActive = 1;
-
-bool isPrintable(char32_t c) { return c >= 0x20 && c != 0x7f && !(c >= 0x80 && c < 0xa0); }
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 std::uint16_t little16(std::string_view bytes, std::size_t at) {
   return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at]) |
@@ -57,28 +51,18 @@ bool hasWellFormedPathList(std::string_view option) {
   return false;
 }
 
+// Replaces the property's file with the value and a line feed, or removes
+// it for none.
+bool publishProperty(const std::string& path, const std::optional<std::string>& value,
+                     std::string* error) {
+  if (value) return writeFileAtomically(path, *value + "\n", error);
+  std::error_code failure;
+  fs::remove(path, failure);
+  if (failure) *error = "cannot remove " + path + ": " + failure.message();
+  return !failure;
+}
+
 }  // namespace
-
-std::string bootEntryName(std::uint16_t number) {
-  char name[9];
-  std::snprintf(name, sizeof name, "Boot%04X", number);
-  return name;
-}
-
-std::optional<std::uint16_t> bootEntryNumber(std::string_view name) {
-  if (name.size() != 8 || name.substr(0, 4) != "Boot") return std::nullopt;
-  unsigned number = 0;
-  for (char c : name.substr(4)) {
-    int digit = hexDigit(c);
-    if (digit < 0) return std::nullopt;
-    number = number * 16 + static_cast<unsigned>(digit);
-  }
-  return static_cast<std::uint16_t>(number);
-}
-
-std::string printableText(std::string_view text) {
-  return unicode::replacingCharacters(text, isPrintable, "?");
-}
 
 std::optional<std::vector<std::uint16_t>> parseBootOrder(std::string_view data) {
   if (data.size() % 2 != 0) return std::nullopt;
@@ -94,6 +78,14 @@ std::string bootOrderData(const std::vector<std::uint16_t>& order) {
     data.push_back(static_cast<char>(number >> 8));
   }
   return data;
+}
+
+std::vector<std::uint16_t> movedToFront(const std::vector<std::uint16_t>& order,
+                                        std::uint16_t number) {
+  std::vector<std::uint16_t> moved = {number};
+  std::copy_if(order.begin(), order.end(), std::back_inserter(moved),
+               [number](std::uint16_t other) { return other != number; });
+  return moved;
 }
 
 std::optional<BootEntry> parseLoadOption(std::uint16_t number, std::string_view data) {
@@ -158,26 +150,30 @@ std::optional<std::string> bootDevice(const BootState& state) {
 
 bool publishBootDevice(const FirmwareVariables& variables, const std::string& registryRoot,
                        std::string* error) {
-  std::optional<std::string> value;
   BootState state;
   std::string ignored;  // what cannot be read is not published
-  if (variables.available() && readBootState(variables, &state, &ignored)) {
-    value = bootDevice(state);
+  bool known = variables.available() && readBootState(variables, &state, &ignored);
+  std::optional<std::string> device, once, devices;
+  if (known) {
+    device = bootDevice(state);
+    if (state.next) once = bootEntryName(*state.next);
+    devices.emplace();
+    if (!propertyListToData(bootEntriesValue(state.entries), PropertyListFormat::kXML,
+                            &*devices, error)) {
+      return false;
+    }
   }
-  std::string path = registryRoot + kOptionsDirectory + "/" + kBootDeviceKey;
-  if (!value) {
-    std::error_code failure;
-    fs::remove(path, failure);
-    if (failure) *error = "cannot remove " + path + ": " + failure.message();
-    return !failure;
-  }
+  std::string directory = registryRoot + kOptionsDirectory;
   std::error_code failure;
-  fs::create_directories(registryRoot + kOptionsDirectory, failure);
+  if (known) fs::create_directories(directory, failure);
   if (failure) {
-    *error = "cannot make " + registryRoot + kOptionsDirectory + ": " + failure.message();
+    *error = "cannot make " + directory + ": " + failure.message();
     return false;
   }
-  return writeFileAtomically(path, *value + "\n", error);
+  // The boot device last: a reader that sees it new sees the others new.
+  return publishProperty(directory + "/" + kBootDevicesKey, devices, error) &&
+         publishProperty(directory + "/" + kBootDeviceOnceKey, once, error) &&
+         publishProperty(directory + "/" + kBootDeviceKey, device, error);
 }
 
 bool publishBootDevice(std::string* error) {

@@ -3,8 +3,9 @@
 // (BootOrder) and the entry for the next start only (BootNext). The boot
 // device is the entry the firmware starts when BootNext is not set: the
 // first of BootOrder that exists and is active, named "Boot" and four
-// hexadecimal digits. It is published as the property "boot-device" of the
-// registry entry "IODeviceTree:/options", where the request tool reads it.
+// hexadecimal digits. It is published, with BootNext and the entries, as
+// properties of the registry entry "IODeviceTree:/options", where the
+// request tool reads them.
 #pragma once
 
 #include <cstdint>
@@ -13,17 +14,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/BootEntry.h"
 #include "platform/FirmwareVariables.h"
 
 namespace steward {
-
-struct BootEntry {
-  std::uint16_t number = 0;
-  // As UTF-8, control characters and bytes that are not UTF-8 replaced by
-  // '?', so that it prints on one line and can be typed back.
-  std::string description;
-  bool active = false;  // the firmware skips inactive entries
-};
 
 struct BootState {
   std::vector<BootEntry> entries;  // by number
@@ -32,18 +26,12 @@ struct BootState {
   std::optional<std::uint16_t> next;
 };
 
-// "Boot0003" for 3.
-std::string bootEntryName(std::uint16_t number);
-// The number of a variable name "Boot" + four upper-case hexadecimal digits.
-std::optional<std::uint16_t> bootEntryNumber(std::string_view name);
-
-// The text with control characters and bytes that are not UTF-8 replaced
-// by '?'.
-std::string printableText(std::string_view text);
-
 // BootOrder's data: 16-bit little-endian numbers; none for an odd length.
 std::optional<std::vector<std::uint16_t>> parseBootOrder(std::string_view data);
 std::string bootOrderData(const std::vector<std::uint16_t>& order);
+// `order` with `number` first and nowhere else.
+std::vector<std::uint16_t> movedToFront(const std::vector<std::uint16_t>& order,
+                                        std::uint16_t number);
 // A load option; none when it is malformed.
 std::optional<BootEntry> parseLoadOption(std::uint16_t number, std::string_view data);
 
@@ -55,9 +43,11 @@ std::optional<BootEntry> parseLoadOption(std::uint16_t number, std::string_view 
 // The boot device's name; none when BootOrder has no active entry.
 std::optional<std::string> bootDevice(const BootState& state);
 
-// Makes "boot-device" of "IODeviceTree:/options" in the registry at
-// `registryRoot` (ending with "/") the current boot device, replacing the
-// file atomically; removes it when there is none or no UEFI variables.
+// Publishes into "IODeviceTree:/options" of the registry at `registryRoot`
+// (ending with "/"): "boot-device", the current boot device;
+// "boot-device-once", BootNext's entry; "boot-devices", the entries as the
+// XML text of bootEntriesValue. Each file is replaced atomically, and
+// removed when there is no such value or no UEFI variables.
 [[nodiscard]] bool publishBootDevice(const FirmwareVariables& variables,
                                      const std::string& registryRoot, std::string* error);
 // The same for the machine's variables and the default registry.

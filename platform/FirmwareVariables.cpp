@@ -66,6 +66,15 @@ class EfivarVariables : public FirmwareVariables {
     }
     return true;
   }
+
+  bool remove(const std::string& name, std::string* error) override {
+    if (efi_del_variable(kGlobalGuid, name.c_str()) < 0 && errno != ENOENT) {
+      *error = lastError("cannot delete", name);
+      return false;
+    }
+    efi_error_clear();
+    return true;
+  }
 };
 
 }  // namespace

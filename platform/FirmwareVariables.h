@@ -36,6 +36,8 @@ class FirmwareVariables {
   // old value or the new one, never a mix.
   [[nodiscard]] virtual bool set(const std::string& name, const FirmwareVariable& variable,
                                  std::string* error) = 0;
+  // Deletes the variable; true when it is gone, or was never there.
+  [[nodiscard]] virtual bool remove(const std::string& name, std::string* error) = 0;
 };
 
 // The machine's own variables, through libefivar.

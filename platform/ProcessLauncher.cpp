@@ -17,7 +17,7 @@ int runShellCommand(const std::string& commandLine) {
 }
 
 int runProgram(const std::vector<std::string>& arguments, int outputFD,
-               std::string* error) {
+               std::string* error, int errorFD) {
   if (arguments.empty()) {
     *error = "no program to run";
     return -1;
@@ -31,6 +31,7 @@ int runProgram(const std::vector<std::string>& arguments, int outputFD,
   // The output first: outputFD may be 0 in a process whose standard input
   // was closed.
   if (outputFD != 1) posix_spawn_file_actions_adddup2(&actions, outputFD, 1);
+  if (errorFD >= 0) posix_spawn_file_actions_adddup2(&actions, errorFD, 2);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   pid_t pid;
   int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);

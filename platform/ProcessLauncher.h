@@ -14,9 +14,11 @@ int runShellCommand(const std::string& commandLine);
 
 // Starts arguments[0] by its path with exactly these arguments (the first
 // one included), the environment of this process, standard input from
-// /dev/null and standard output on outputFD, and waits for it to end. The
-// wait status, or -1 with *error set when it could not be started.
+// /dev/null, standard output on outputFD and standard error on errorFD (-1:
+// this process's own; else above 1 or equal to outputFD), and waits for it
+// to end. The wait status, or -1 with *error set when it could not be
+// started.
 int runProgram(const std::vector<std::string>& arguments, int outputFD,
-               std::string* error);
+               std::string* error, int errorFD = -1);
 
 }  // namespace steward

@@ -9,8 +9,9 @@ namespace steward::ctl {
 const char kUsage[] =
     "usage: stewardctl discover [--wait SECONDS] [--json]\n"
     "       stewardctl [-H HOST]... [--all] [OPTIONS] COMMAND\n"
-    "commands: status | identify on|off | restart | shutdown | boot get | boot set VALUE\n"
-    "          | boot list | profile | email get | email set FILE | raw FILE\n"
+    "commands: status | identify on|off | restart | shutdown | boot get | boot list\n"
+    "          | boot set VALUE [--once] | boot clear-once | profile | email get\n"
+    "          | email set FILE | raw FILE\n"
     "options:  --json | --plist    output for programs\n"
     "          --cacert FILE       trust this certificate authority\n"
     "          --timeout SECONDS   per host (10)    --parallel N  hosts at once (16)\n"
@@ -75,6 +76,8 @@ bool parseCommandLine(int argc, const char* const* argv, Options* options,
       bool known = false;
       for (const auto& host : options->hosts) known = known || host == text;
       if (!known) options->hosts.push_back(text);
+    } else if (arg == "--once") {  // a word of "boot set"
+      options->command.push_back(arg);
     } else if (arg == "--all") {
       options->all = true;
     } else if (arg == "--yes" || arg == "-y") {
@@ -136,10 +139,18 @@ DictionaryRef requestFor(const std::vector<std::string>& command,
   if (name == "boot" && count == 3 && verb == "set") {
     return withEntry("setBootPath", makeString(command[2]), "bootpath");
   }
+  if (name == "boot" && count == 4 && verb == "set" &&
+      (command[2] == "--once" || command[3] == "--once")) {
+    const std::string& value = command[3] == "--once" ? command[2] : command[3];
+    auto request = withEntry("setBootPath", makeString(value), "bootpath")->mutableCopy();
+    request->setObject(makeBoolean(true), "once");
+    return request;
+  }
+  if (name == "boot" && count == 2 && verb == "clear-once") {
+    return withEntry("setBootPath", makeBoolean(true), "clearOnce");
+  }
   if (name == "boot" && count == 2 && verb == "list") {
-    *error = "the service has no request for the list of boot entries; "
-             "on the machine itself, \"nvram boot-devices\" lists them";
-    return nullptr;
+    return withEntry("getBootPath", makeBoolean(true), "list");
   }
   // The service keeps no separate e-mail store: its settings ride on "status".
   if (name == "email" && count == 2 && verb == "get") return commandOnly("status");

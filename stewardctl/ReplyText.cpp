@@ -191,11 +191,29 @@ Outcome judge(const Exchange& exchange) {
     outcome.failure = errorInWords(error->str());
   } else if (stringAt(reply, "Message") == "CONNECT-AUTH") {
     outcome.failure = "refused: the user is not an administrator (CONNECT-AUTH)";
+  } else if (std::string failure = stringAt(reply, "Failure"); !failure.empty()) {
+    outcome.failure = failure;
   } else if (auto status = as<Integer>(reply.objectForKey("OSStatus")); status && status->value()) {
     outcome.failure = "failed with status " + std::to_string(status->value()) +
                       (status->value() == -50 ? " (a required parameter is missing)" : "");
   }
   return outcome;
+}
+
+std::string bootListText(const Dictionary& reply) {
+  const std::string device = stringAt(reply, "Message"), once = stringAt(reply, "OnceDevice");
+  std::vector<Row> rows;
+  for (const auto& entry : dictionariesAt(reply, "Devices")) {
+    std::string name = stringAt(*entry, "Name");
+    std::string mark = !flagAt(*entry, "Active") ? "inactive"
+                       : name == device          ? "boot device"
+                                                 : "";
+    if (name == once) mark += mark.empty() ? "next start only" : ", next start only";
+    rows.push_back({name, stringAt(*entry, "Description"), mark});
+  }
+  std::string out;
+  appendTable(rows, &out);
+  return out;
 }
 
 std::string statusTable(const Dictionary& reply) {
@@ -223,8 +241,16 @@ std::string summaryOf(const Dictionary& request, const Dictionary& reply) {
   }
   if (command == "restart") return "restarting";
   if (command == "shutdown") return "shutting down";
-  if (command == "getBootPath") return "boot device " + stringAt(reply, "Message");
-  if (command == "setBootPath") return "boot device set to " + stringAt(request, "bootpath");
+  if (command == "getBootPath") {
+    std::string once = stringAt(reply, "OnceDevice");
+    return "boot device " + stringAt(reply, "Message") +
+           (once.empty() ? "" : ", next start only " + once);
+  }
+  if (command == "setBootPath" && flagAt(request, "clearOnce")) return "once-device cleared";
+  if (command == "setBootPath") {
+    return (flagAt(request, "once") ? "next start only from " : "boot device set to ") +
+           stringAt(request, "bootpath");
+  }
   if (command == "email") return "settings stored";
   if (command == "profile") return plural(stringAt(reply, "Profile").size(), "byte") + " of profile";
   return "done";

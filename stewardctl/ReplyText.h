@@ -27,6 +27,11 @@ std::string errorInWords(const std::string& code);
 // the power supplies.
 std::string statusTable(const Dictionary& reply);
 
+// The boot entries of a "getBootPath" reply with "Devices", one a line:
+// name, description, and whether it is the boot device, the next start's
+// only or inactive.
+std::string bootListText(const Dictionary& reply);
+
 // One line for a command carried out: "health ok, 12 sensors, 1 alarm",
 // "service light on", "restarting" ... `request` is what was sent.
 std::string summaryOf(const Dictionary& request, const Dictionary& reply);

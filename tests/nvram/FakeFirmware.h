@@ -28,6 +28,11 @@ struct FakeFirmwareVariables : FirmwareVariables {
     if (!readOnly) variables[name] = value;
     return !readOnly;
   }
+  bool remove(const std::string& name, std::string* error) override {
+    if (readOnly) *error = "cannot delete " + name + ": Read-only file system";
+    if (!readOnly) variables.erase(name);
+    return !readOnly;
+  }
 };
 
 // Little-endian 16-bit numbers, as BootOrder and BootNext hold them.

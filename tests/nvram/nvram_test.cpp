@@ -11,30 +11,40 @@ namespace {
 
 using Change = std::function<void(FakeFirmwareVariables&)>;
 Change withOrder(std::string d) { return [=](auto& f) { f.variables["BootOrder"].data = d; }; }
+Change withNext(bool readOnly) {
+  return [=](auto& f) { f.variables["BootNext"] = {7, entryNumbers({5})}, f.readOnly = readOnly; };
+}
 
 // One row per store and command line: exit status, output, refusal, and
-// BootOrder, BootNext and the registry's value afterwards. The store: entries
+// BootOrder, BootNext and the registry's boot device and once-device afterwards. The store: entries
 // 1 and 2 "debian" (2 inactive), 3, 5 "BEEF", A "0001"; BootOrder 3 1 2.
 TEST(Nvram, CommandLinesChangeOnlyWhatTheyName) {
   struct Case {
     Change setup;
     std::vector<std::string> arguments;
     int exit;
-    std::string out, err, order, next = "none", registry = "stale\n";
+    std::string out, err, order, next = "none", registry = "stale\n", once = "none";
   };
   const std::string same = entryNumbers({3, 1, 2}), list =
       "boot-devices\tBoot0001 debian\nboot-devices\tBoot0002 debian (inactive)\n"
       "boot-devices\tBoot0003 PXE \u00e9\nboot-devices\tBoot0005 BEEF\n"
       "boot-devices\tBoot000A 0001\n";
   auto no = [](std::string name) { return "nvram: no boot entry is named \"" + name + "\"\n"; };
-  auto usage = "usage: nvram -p | NAME | NAME=VALUE ...\n";
+  auto usage = "usage: nvram -p | -d NAME | NAME | NAME=VALUE ...\n";
   const Case cases[] = {
       {{}, {"-p"}, 0, "boot-device\tBoot0003\n" + list, "", same},
       // A number before a description like it; a description where no entry has the number.
       {{}, {"boot-device=0001", "boot-device=boot000a", "boot-device=BEEF", "boot-device"}, 0,
        "boot-device\tBoot0005\n", "", entryNumbers({5, 10, 1, 3, 2}), "none", "Boot0005\n"},
       {{}, {"boot-device-once=Boot0005", "boot-device-once"}, 0, "boot-device-once\tBoot0005\n",
-       "", same, entryNumbers({5}), "Boot0003\n"},
+       "", same, entryNumbers({5}), "Boot0003\n", "Boot0005\n"},
+      // Deleting what is not there is done; the persistent device stays.
+      {{}, {"boot-device-once=0005", "-d", "boot-device-once", "-d", "boot-device-once"}, 0, "",
+       "", same, "none", "Boot0003\n"},
+      {withNext(false), {"-d", "boot-device"}, 1, "", "nvram: boot-device cannot be deleted\n",
+       same, entryNumbers({5})},
+      {withNext(true), {"-d", "boot-device-once"}, 1, "",
+       "nvram: cannot delete BootNext: Read-only file system\n", same, entryNumbers({5})},
       {{}, {"boot-device-once=0002"}, 1, "", "nvram: Boot0002 is inactive: the firmware skips it\n",
        same},
       {{}, {"boot-device-once"}, 1, "", "nvram: boot-device-once is not set\n", same},
@@ -45,7 +55,7 @@ TEST(Nvram, CommandLinesChangeOnlyWhatTheyName) {
        "", no("0004"), entryNumbers({5, 3, 1, 2}), "none", "Boot0005\n"},
       {{}, {"boot-device=a\nb"}, 1, "", no("a?b"), same},
       {{}, {"color"}, 1, "", "nvram: \"color\" is not a variable nvram knows\n", same},
-      {{}, {"boot-device=0001", "-d", "boot-device"}, 2, "", usage, same},
+      {{}, {"boot-device=0001", "-d"}, 2, "", usage, same},
       {withOrder("\x01"), {"boot-device=0001"}, 1, "",
        "nvram: BootOrder is malformed: an odd number of bytes\n", "\x01"},
       {withOrder(entryNumbers({2, 9, 1, 2})), {"-p"}, 0, "boot-device\tBoot0001\n" + list, "",
@@ -54,7 +64,8 @@ TEST(Nvram, CommandLinesChangeOnlyWhatTheyName) {
        "none", "Boot0001\n"},
       {[](auto& f) { f.variables.erase("BootOrder"); }, {"boot-device"}, 1, "",
        "nvram: boot-device is not set: BootOrder names no active entry\n", "none"},
-      {withOrder(""), {"boot-device-once=0003"}, 0, "", "", "", entryNumbers({3}), ""},
+      {withOrder(""), {"boot-device-once=0003"}, 0, "", "", "", entryNumbers({3}), "",
+       "Boot0003\n"},
       // Not offered: cut short, no terminator, a path list past the end, a
       // path node of length 0.
       {[](auto& f) {
@@ -83,6 +94,8 @@ TEST(Nvram, CommandLinesChangeOnlyWhatTheyName) {
     if (c.setup) c.setup(firmware);
     std::filesystem::create_directories(scratch.path("IODeviceTree/options"));
     scratch.write("IODeviceTree/options/boot-device", "stale\n");
+    std::string once = scratch.path("IODeviceTree/options/boot-device-once");
+    std::filesystem::remove(once);
     std::string out, err;
     Nvram nvram(firmware, scratch.path() + "/", scratch.path("lock"));
     EXPECT_EQ(nvram.run(c.arguments, &out, &err), c.exit);
@@ -92,6 +105,8 @@ TEST(Nvram, CommandLinesChangeOnlyWhatTheyName) {
       EXPECT_EQ(firmware.variables.count(name) ? firmware.variables[name].data : "none", data);
     }
     EXPECT_EQ(scratch.read("IODeviceTree/options/boot-device"), c.registry);
+    EXPECT_EQ(std::filesystem::exists(once) ? scratch.read("IODeviceTree/options/boot-device-once")
+                                            : "none", c.once);
   }
 }
 

@@ -67,6 +67,12 @@ TEST(RequestTest, EachCommandAsksWhatTheServiceKnows) {
       {{"identify", "off"}, "", R"({"command":"serviceid","state":0})"},
       {{"boot", "get"}, "", R"({"command":"getBootPath"})"},
       {{"boot", "set", "Boot0003"}, "", R"({"command":"setBootPath","bootpath":"Boot0003"})"},
+      {{"boot", "set", "PXE", "--once"}, "",
+       R"({"command":"setBootPath","bootpath":"PXE","once":true})"},
+      {{"boot", "set", "--once", "--once"}, "",
+       R"({"command":"setBootPath","bootpath":"--once","once":true})"},
+      {{"boot", "clear-once"}, "", R"({"command":"setBootPath","clearOnce":true})"},
+      {{"boot", "list"}, "", R"({"command":"getBootPath","list":true})"},
       {{"email", "get"}, "", R"({"command":"status"})"},
       {{"email", "set", "f"}, settings, R"({"command":"email","email":{"Email":{}}})"},
       {{"raw", "f"}, "<plist version=\"1.0\"><dict><key>command</key><string>x</string></dict></plist>",
@@ -78,7 +84,7 @@ TEST(RequestTest, EachCommandAsksWhatTheServiceKnows) {
     EXPECT_EQ(jsonOf(request), c.json) << error;
   }
   const struct { std::vector<std::string> command; std::string file; const char* error; } refused[] = {
-      {{"boot", "list"}, "", "the service has no request for the list of boot entries"},
+      {{"boot", "set", "a", "b"}, "", "unknown command or wrong arguments"},
       {{"email", "set", "f"}, "<plist version=\"1.0\"><dict><key>Recipients</key><string>a</string></dict></plist>",
        "the file must be the whole settings file"},
       {{"raw", "f"}, "<plist version=\"1.0\"><array/></plist>", "the file's root is not a dictionary"},
@@ -171,6 +177,20 @@ TEST(StatusTest, LimitsPassedCountAsAlarms) {
   const std::string table = statusTable(*reply);
   EXPECT_NE(table.find("Vcore         1.500  V     -    1.400  -     ALARM"), std::string::npos) << table;
   EXPECT_NE(table.find("\nother\n"), std::string::npos) << table;
+}
+
+// The boot device, the next start's and inactive entries are marked.
+TEST(BootListTest, MarksWhatStartsAndWhen) {
+  std::string devices;
+  for (std::string item : {"B1<true/>", "B2<true/>", "B3<false/>"})
+    devices += "<dict><key>Name</key><string>" + item.substr(0, 2) + "</string><key>Description"
+               "</key><string>d</string><key>Active</key>" + item.substr(2) + "</dict>";
+  auto reply = as<Dictionary>(plist("<dict><key>Message</key><string>B1</string><key>OnceDevice"
+                                    "</key><string>B1</string><key>Devices</key><array>" +
+                                    devices + "</array></dict>"));
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(bootListText(*reply),
+            "  B1  d  boot device, next start only\n  B2  d\n  B3  d  inactive\n");
 }
 
 }  // namespace
