@@ -14,11 +14,11 @@
 
 #include "host/CallerIdentity.h"
 #include "host/Entry.h"
+#include "kestrel/BootPathChange.h"
+#include "kestrel/BootPublication.h"
 #include "kestrel/ChangeReport.h"
 #include "kestrel/LightSwitch.h"
 #include "kestrel/MailTest.h"
-#include "kestrel/BootPathChange.h"
-#include "kestrel/BootPublication.h"
 #include "platform/AtomicFile.h"
 #include "platform/DeviceRegistry.h"
 #include "platform/MessagePort.h"
