@@ -47,4 +47,9 @@ DictionaryRef kestrel_get_boot_path(const DictionaryRef& request,
                                     const MutableDictionaryRef& context,
                                     int& lockFileFD);
 
+// The pending delayed restart or shutdown, read or cancelled.
+DictionaryRef kestrel_power_schedule(const DictionaryRef& request,
+                                     const MutableDictionaryRef& context,
+                                     int& lockFileFD);
+
 }  // namespace steward
