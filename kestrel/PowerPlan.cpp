@@ -86,7 +86,9 @@ ArgumentVector timerCommand(const PendingPower& pending, std::int64_t delay) {
                          "--unit=steward-power",
                          "--description=" + describePending(pending),
                          "--on-active=" + std::to_string(delay) + "s",
-                         "--timer-property=AccuracySec=1s"};
+                         "--timer-property=AccuracySec=1s",
+                         // Gone once fired: a failed action leaves nothing pending.
+                         "--timer-property=RemainAfterElapse=no"};
   for (std::string& word : actionCommand(pending.action, pending.force))
     argv.push_back(std::move(word));
   return argv;
@@ -121,6 +123,7 @@ std::string forceAfterDropIn(PowerAction action, std::int64_t forceAfter) {
 
 std::optional<std::int64_t> parseTimespan(std::string_view text) {
   if (text == "infinity") return -1;
+  if (text == "0") return 0;
   constexpr std::pair<std::string_view, std::int64_t> kUnits[] = {  // in microseconds
       {"us", 1}, {"ms", 1000}, {"s", 1000000}, {"min", 60000000}, {"h", 3600000000},
       {"d", 86400000000}, {"w", 604800000000}};

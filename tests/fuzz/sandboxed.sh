@@ -18,8 +18,14 @@ for program in shutdown nvram machreport; do
   printf '#!/bin/sh\n# stand-in\necho "$0 $*"\n' >"$root/sbin/$program"
   chmod 755 "$root/sbin/$program"
 done
+# systemd's own programs and wall, which restart and shutdown start with options.
+fakes=""
+for program in systemctl systemd-run wall; do
+  cp "$root/sbin/shutdown" "$root/$program"
+  if [ -e "/usr/bin/$program" ]; then fakes="$fakes --ro-bind $root/$program /usr/bin/$program"; fi
+done
 bwrap --die-with-parent --unshare-all --cap-drop ALL \
-  --ro-bind /usr /usr --bind "$root/sbin" /usr/sbin \
+  --ro-bind /usr /usr --bind "$root/sbin" /usr/sbin $fakes \
   --symlink usr/bin /bin --symlink usr/lib /lib --symlink usr/lib64 /lib64 \
   --symlink usr/sbin /sbin --proc /proc --dev /dev --tmpfs /tmp --tmpfs /run \
   --dir /var --symlink ../run /var/run --bind "$root/etc" /etc \
