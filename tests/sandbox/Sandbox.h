@@ -36,8 +36,7 @@ struct RunOptions {
   // kFakeVariables (read-only or not), or read-only on the host's firmware.
   enum class Firmware { kRecorded, kFake, kFakeReadOnly, kHost } firmware = Firmware::kRecorded;
   std::map<std::string, std::string> programs = {};  // more in /steward/bin: name to host path
-  // Stand-ins over /usr/bin/{systemctl,systemd-run,wall} that record their
-  // arguments like the other fakes and keep timers in /run/fake-systemd.
+  // Recording stand-ins over /usr/bin/{systemctl,systemd-run,wall} (fakes/).
   bool fakeSystemd = false;
 };
 
