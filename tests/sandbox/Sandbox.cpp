@@ -233,10 +233,9 @@ void Sandbox::addPrograms(const RunOptions& options, std::vector<std::string>* a
 
 // Only a program the host has can be covered: /usr is read-only.
 void Sandbox::addFakeSystemd(std::vector<std::string>* args) {
-  for (std::string name : {"systemctl", "systemd-run", "wall"}) {
+  for (std::string name : {"systemctl", "systemd-run", "wall"})
     if (fs::exists("/usr/bin/" + name))
       args->insert(args->end(), {"--ro-bind", STEWARD_SANDBOX_FAKES "/" + name, "/usr/bin/" + name});
-  }
 }
 
 std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {
