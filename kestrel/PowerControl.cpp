@@ -1,7 +1,6 @@
 #include "kestrel/PowerControl.h"
 
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
