@@ -1,4 +1,4 @@
-// The command dispatcher and its eight command handlers.
+// The command dispatcher and its command handlers.
 #include "steward_kestreldispatcher.h"
 
 #include <fcntl.h>
@@ -19,6 +19,7 @@
 #include "kestrel/ChangeReport.h"
 #include "kestrel/LightSwitch.h"
 #include "kestrel/MailTest.h"
+#include "kestrel/PowerControl.h"
 #include "platform/AtomicFile.h"
 #include "platform/DeviceRegistry.h"
 #include "platform/MessagePort.h"
@@ -46,6 +47,7 @@ constexpr Command kCommands[] = {
     {"shutdown", kestrel_shutdown},
     {"setBootPath", kestrel_set_boot_path},
     {"getBootPath", kestrel_get_boot_path},
+    {"powerSchedule", kestrel_power_schedule},
 };
 
 }  // namespace
@@ -282,13 +284,21 @@ DictionaryRef kestrel_serviceid(const DictionaryRef& request, const MutableDicti
   return status_reply(kNoErr);
 }
 
-DictionaryRef kestrel_restart(const DictionaryRef&, const MutableDictionaryRef& context, int&) {
+DictionaryRef kestrel_restart(const DictionaryRef& request, const MutableDictionaryRef& context,
+                              int&) {
+  if (hasPowerOptions(request)) {
+    return powerActionReply(request, context, PowerAction::kRestart, "RESTART-SUCCESS");
+  }
   if (!context_user_is_admin(context)) return message_reply("CONNECT-AUTH");
   runShellCommand(kRestartCommandLine);
   return message_reply("RESTART-SUCCESS");
 }
 
-DictionaryRef kestrel_shutdown(const DictionaryRef&, const MutableDictionaryRef& context, int&) {
+DictionaryRef kestrel_shutdown(const DictionaryRef& request, const MutableDictionaryRef& context,
+                               int&) {
+  if (hasPowerOptions(request)) {
+    return powerActionReply(request, context, PowerAction::kShutdown, "SHUTDWN-SUCCESS");
+  }
   if (!context_user_is_admin(context)) return message_reply("CONNECT-AUTH");
   runShellCommand(kShutdownCommandLine);
   return message_reply("SHUTDWN-SUCCESS");
@@ -312,6 +322,11 @@ DictionaryRef kestrel_set_boot_path(const DictionaryRef& request,
   runProgram({kFirmwareVariableToolPath, "boot-device=" + bootPath->str()}, STDERR_FILENO,
              &error);
   return message_reply("SUCCESS");
+}
+
+DictionaryRef kestrel_power_schedule(const DictionaryRef& request,
+                                     const MutableDictionaryRef& context, int&) {
+  return powerScheduleReply(request, context);
 }
 
 DictionaryRef kestrel_get_boot_path(const DictionaryRef& request,

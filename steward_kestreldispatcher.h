@@ -1,5 +1,5 @@
 // The tool's own request handler: reads the request's "command" and runs one
-// of eight command handlers. The caller adds "command" and "clientContext" to
+// of its command handlers. The caller adds "command" and "clientContext" to
 // the response and answers a missing response with "UNEXPECTED_COMMAND".
 #pragma once
 
@@ -21,7 +21,7 @@ DictionaryRef kestrel_dispatch(const DictionaryRef& request,
                                const MutableDictionaryRef& context,
                                int& lockFileFD);
 
-// The eight handlers, in the order of the command table.
+// The handlers: the eight of the service, then the additions.
 DictionaryRef kestrel_status(const DictionaryRef& request,
                              const MutableDictionaryRef& context,
                              int& lockFileFD);
@@ -46,5 +46,10 @@ DictionaryRef kestrel_set_boot_path(const DictionaryRef& request,
 DictionaryRef kestrel_get_boot_path(const DictionaryRef& request,
                                     const MutableDictionaryRef& context,
                                     int& lockFileFD);
+
+// The pending delayed restart or shutdown, read or cancelled.
+DictionaryRef kestrel_power_schedule(const DictionaryRef& request,
+                                     const MutableDictionaryRef& context,
+                                     int& lockFileFD);
 
 }  // namespace steward

@@ -11,6 +11,8 @@ packages="cmake ninja-build g++ pkg-config python3 libexpat1-dev
   nginx-light fcgiwrap libpam0g-dev curl libcurl4-openssl-dev openssl libssl-dev"
 # The Ansible module's tests run real playbooks.
 packages="$packages ansible-core"
+# The power tests lay stand-ins over systemctl and systemd-run.
+packages="$packages systemd"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||

@@ -14,12 +14,15 @@ mkdir -p "$root/etc" "$root/sbin" "$root/state"
 cp /etc/ld.so.cache "$root/etc/" 2>/dev/null || true
 printf 'root:x:0:0::/root:/bin/sh\nalice:x:1001:1001::/:/bin/sh\n' >"$root/etc/passwd"
 printf 'root:x:0:\nalice:x:1001:\nadmin:x:80:alice\n' >"$root/etc/group"
-for program in shutdown nvram machreport; do
+fakes=""
+for program in shutdown nvram machreport systemctl systemd-run wall; do
   printf '#!/bin/sh\n# stand-in\necho "$0 $*"\n' >"$root/sbin/$program"
   chmod 755 "$root/sbin/$program"
+  # Those of /usr/bin too (restart and shutdown with options start them).
+  if [ -e "/usr/bin/$program" ]; then fakes="$fakes --ro-bind $root/sbin/$program /usr/bin/$program"; fi
 done
 bwrap --die-with-parent --unshare-all --cap-drop ALL \
-  --ro-bind /usr /usr --bind "$root/sbin" /usr/sbin \
+  --ro-bind /usr /usr --bind "$root/sbin" /usr/sbin $fakes \
   --symlink usr/bin /bin --symlink usr/lib /lib --symlink usr/lib64 /lib64 \
   --symlink usr/sbin /sbin --proc /proc --dev /dev --tmpfs /tmp --tmpfs /run \
   --dir /var --symlink ../run /var/run --bind "$root/etc" /etc \

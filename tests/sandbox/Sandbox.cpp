@@ -167,6 +167,7 @@ std::vector<std::string> Sandbox::bwrapArguments(const RunOptions& options) cons
   if (!options.fakeMachine.empty()) addFakeMachine(options.fakeMachine, &args);
   addFirmware(options.firmware, &args);
   addPrograms(options, &args);
+  if (options.fakeSystemd) addFakeSystemd(&args);
   for (const auto& [name, value] : options.environment) {
     args.insert(args.end(), {"--setenv", name, value});
   }
@@ -228,6 +229,13 @@ void Sandbox::addFirmware(RunOptions::Firmware firmware, std::vector<std::string
 void Sandbox::addPrograms(const RunOptions& options, std::vector<std::string>* args) const {
   for (const auto& [name, path] : options.programs)
     args->insert(args->end(), {"--ro-bind", path, "/steward/bin/" + name});
+}
+
+// Only a program the host has can be covered: /usr is read-only.
+void Sandbox::addFakeSystemd(std::vector<std::string>* args) {
+  for (std::string name : {"systemctl", "systemd-run", "wall"})
+    if (fs::exists("/usr/bin/" + name))
+      args->insert(args->end(), {"--ro-bind", STEWARD_SANDBOX_FAKES "/" + name, "/usr/bin/" + name});
 }
 
 std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {
