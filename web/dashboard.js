@@ -246,10 +246,12 @@ function showSensors(sensors, now) {
     if (alarm) rows.main.cells[1].append(el('strong', { class: 'flag' }, 'ALARM'));
     rows.main.cells[2].textContent = limitsText(sensor);
     const points = state.history.get(id) || [];
-    if (typeof sensor.value === 'number') points.push([now, sensor.value]);
+    // A reading served again (the monitor keeps one for a second) counts once.
+    const fresh = !points.length || points[points.length - 1][0] !== now;
+    if (typeof sensor.value === 'number' && fresh) points.push([now, sensor.value]);
     while (points.length && points[0][0] < now - kHistoryMs) points.shift();
     state.history.set(id, points);
-    if (state.open.has(id)) drawChart(id, sensor, now);
+    if (state.open.has(id)) drawChart(id, sensor);
   }
   for (const [id, rows] of state.rows) {
     if (!seen.has(id)) rows.main.classList.add('gone');
@@ -278,16 +280,22 @@ function toggleChart(id) {
   rows.chart.hidden = !opening;
   rows.toggle.setAttribute('aria-expanded', String(opening));
   const sensor = (state.last.Sensors || []).find((s) => sensorId(s) === id);
-  if (opening && sensor) drawChart(id, sensor, Date.now());
+  if (opening && sensor) drawChart(id, sensor);
 }
 
-// A line of the readings kept, over the whole window, with the sensor's
-// limits dashed where they fall near the readings.
-function drawChart(id, sensor, now) {
-  const width = 320, height = 90, pad = 4;
+// A line of the readings kept, from the first of them (at most the whole
+// window back) to now, with the sensor's limits dashed where they fall near
+// the readings.
+function drawChart(id, sensor) {
+  const width = 480, height = 120, pad = 4;
   const points = state.history.get(id) || [];
+  // Times are the monitor's own; the last reading is "now".
+  const now = points.length ? points[points.length - 1][0] : 0;
+  const shown = Math.max(now - (points.length ? points[0][0] : now), kRefreshMs);
+  const period = shown < 60000 ? `${Math.round(shown / 1000)} seconds`
+    : `${Math.round(shown / 60000)} minute${shown < 90000 ? '' : 's'}`;
   const unit = sensor.unit || '';
-  const values = points.map((p) => p[1]);
+  const values = points.length ? points.map((p) => p[1]) : [0];
   let low = Math.min(...values), high = Math.max(...values);
   const span = Math.max(high - low, Math.abs(high) * 0.05, 1);
   const limits = ['min', 'max', 'crit'].filter((key) => typeof sensor[key] === 'number' &&
@@ -297,13 +305,13 @@ function drawChart(id, sensor, now) {
     high = Math.max(high, sensor[key]);
   }
   if (high - low < span) [low, high] = [low - span / 2, high + span / 2];
-  const x = (t) => (pad + (width - 2 * pad) * (1 - (now - t) / kHistoryMs)).toFixed(1);
+  const x = (t) => (pad + (width - 2 * pad) * (1 - (now - t) / shown)).toFixed(1);
   const y = (v) => (pad + (height - 2 * pad) * (high - v) / (high - low)).toFixed(1);
   const ns = 'http://www.w3.org/2000/svg';
   const svg = document.createElementNS(ns, 'svg');
   svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
   svg.setAttribute('role', 'img');
-  svg.setAttribute('aria-label', `${sensor.label}, last ${kHistoryMs / 60000} minutes`);
+  svg.setAttribute('aria-label', `${sensor.label}, last ${period}`);
   const add = (tag, attributes, text) => {
     const node = document.createElementNS(ns, tag);
     for (const [name, value] of Object.entries(attributes)) node.setAttribute(name, value);
@@ -315,9 +323,13 @@ function drawChart(id, sensor, now) {
     add('text', { x: width - pad, y: Number(y(sensor[key])) - 2, 'text-anchor': 'end' }, key);
   }
   add('polyline', { points: points.map(([t, v]) => `${x(t)},${y(v)}`).join(' ') });
+  if (points.length) {
+    const [time, value] = points[points.length - 1];
+    add('circle', { cx: x(time), cy: y(value), r: 2.5 });
+  }
   add('text', { x: pad, y: 12 }, `${reading(high, unit)} ${unit}`);
   add('text', { x: pad, y: height - pad }, `${reading(low, unit)} ${unit}`);
-  const caption = el('p', { class: 'quiet' }, `Last ${kHistoryMs / 60000} minutes, ` +
+  const caption = el('p', { class: 'quiet' }, `Last ${period}, ` +
     `${points.length} reading${points.length === 1 ? '' : 's'} since this page opened.`);
   state.rows.get(id).chart.cells[0].replaceChildren(svg, caption);
 }
