@@ -85,6 +85,10 @@ def inside():
     pathlib.Path('/usr/sbin/machreport').write_text(
         '#!/bin/sh\nprintf "Hardware\\n  Model: Demo 9000\\n  Serial: K-17\\n"\n')
 
+    options_node = pathlib.Path('/var/lib/stewardd/registry/IODeviceTree/options')
+    options_node.mkdir(parents=True)
+    (options_node / 'boot-device').write_text('Boot0003\n')
+
     driver.get('https://localhost/')
     sign_in('alice', 'secret')
     sensors = {'temperature': 'CPU', 'fan': '2400 RPM min 600', 'voltage': '1.200 V min 1.000 · max 1.400'}
@@ -117,6 +121,13 @@ def inside():
     check('e-mail settings saved, the other settings kept', lambda: text('#email-result') == 'Saved.' and
           all(s in pathlib.Path('/etc/vigild.conf').read_text() for s in
               ('<string>pager@example.org</string>', '<integer>120</integer>', 'front::service')))
+    find('#boot-read').click()
+    check('the boot device read', lambda: text('#boot-result') == 'The machine starts from Boot0003.')
+    find('#boot-form [name=bootpath]').clear()
+    find('#boot-form [name=bootpath]').send_keys('Boot0001\n')
+    find('#confirm-ok').click()
+    check('the boot device set after a confirmation', lambda: text('#boot-result') ==
+          'Boot device set to Boot0001.' and 'nvram boot-device=Boot0001' in calls())
     find('#profile-load').click()
     check('the profile loads', lambda: 'Serial: K-17' in text('#profile'))
     find('#profile-search').send_keys('model')
@@ -129,7 +140,7 @@ def inside():
         confirm(button, True)
         check(f'{button} refused in words', lambda: words in text('#power-result'))
     find('#boot-read').click()
-    check('a refused boot device read in words', lambda: 'Not read:' in text('#boot-result'))
+    check('a refused boot device read in words', lambda: 'CONNECT-AUTH' in text('#boot-result'))
     check('nothing went down for a plain user', lambda: 'shutdown' not in calls(), 0)
     sign_in('alice', 'secret')
     confirm('#restart', True)
