@@ -12,12 +12,14 @@ const kStatusKeys = ['Sensors', 'PowerSupplies', 'ServiceLight', 'Time', 'Health
 
 const state = {
   auth: null,
+  session: 0,          // counts sign-ins and sign-outs; a reply of an older one is dropped
   timer: null,
   last: null,          // the last "status" reply
   history: new Map(),  // sensor id -> [[time, value]...]
   open: new Set(),     // sensor ids whose chart is shown
   rows: new Map(),     // sensor id -> its table rows
   profile: [],
+  lightHeld: 0,        // until when the switch shows the user's choice, not the readings
 };
 
 const $ = (id) => document.getElementById(id);
@@ -108,9 +110,11 @@ async function signIn(event) {
   event.preventDefault();
   const form = event.target;
   state.auth = basicAuthorization(form.user.value, form.password.value);
+  const session = ++state.session;
   form.password.value = '';
   say('login-result', 'Signing in…');
   const answer = await ask({ command: 'status' });
+  if (session !== state.session) return;
   if (answer.status === 401 || answer.status === 429) {
     state.auth = null;
     say('login-result', `Not signed in: ${answer.failure}.`, true);
@@ -127,13 +131,19 @@ async function signIn(event) {
 
 function signOut(why = '') {
   clearTimeout(state.timer);
-  Object.assign(state, { auth: null, last: null, profile: [] });
+  state.session += 1;
+  Object.assign(state, { auth: null, last: null, profile: [], lightHeld: 0 });
   state.history.clear();
   state.open.clear();
   state.rows.clear();
   $('sensors').replaceChildren();
   $('supplies').replaceChildren();
   $('profile').textContent = '';
+  $('profile-search').value = '';
+  $('profile-search').disabled = true;
+  $('profile-count').textContent = '';
+  $('boot-form').hidden = true;
+  document.querySelectorAll('#dashboard .result').forEach((line) => say(line.id, ''));
   $('dashboard').hidden = true;
   $('sign-out').hidden = true;
   $('login').hidden = false;
@@ -146,8 +156,10 @@ function scheduleRefresh() {
 }
 
 async function refresh() {
-  const answer = await ask({ command: 'status' });
   if (!state.auth) return;
+  const session = state.session;
+  const answer = await ask({ command: 'status' });
+  if (session !== state.session) return;
   if (answer.status === 401) {
     signOut(`Signed out: ${answer.failure}.`);
     return;
@@ -191,7 +203,8 @@ function showStatus(answer) {
   const health = typeof reply.Health === 'string' ? reply.Health : 'unknown';
   $('health').textContent = health;
   $('health').dataset.level = health;
-  const time = reply.Time instanceof Date ? reply.Time : new Date();
+  const time = reply.Time instanceof Date && !Number.isNaN(reply.Time.getTime())
+    ? reply.Time : new Date();
   $('updated').textContent = time.toLocaleTimeString();
   $('updated').dateTime = time.toISOString();
   showLight(reply.ServiceLight);
@@ -338,7 +351,7 @@ function drawChart(id, sensor) {
 
 function showLight(light) {
   const box = $('light');
-  if (box.dataset.busy) return;
+  if (Date.now() < state.lightHeld) return;
   const available = Boolean(light && light.Available);
   box.disabled = !available;
   box.checked = available && light.On === true;
@@ -347,13 +360,14 @@ function showLight(light) {
 
 async function switchLight() {
   const box = $('light');
-  box.dataset.busy = '1';
+  state.lightHeld = Infinity;
   say('light-result', `Switching the light ${box.checked ? 'on' : 'off'}…`);
   const answer = await ask({ command: 'serviceid', state: box.checked ? 1 : 0 });
-  delete box.dataset.busy;
   say('light-result', answer.failure ? `Not switched: ${answer.failure}.` : '', Boolean(answer.failure));
-  clearTimeout(state.timer);
-  refresh();
+  if (answer.failure) box.checked = !box.checked;
+  // The monitor serves a reading again for a second: ask after that.
+  state.lightHeld = Date.now() + 1100;
+  setTimeout(refresh, 1100);
 }
 
 // --- Confirmation, boot device, power ---
