@@ -300,7 +300,7 @@ function toggleChart(id) {
 // window back) to now, with the sensor's limits dashed where they fall near
 // the readings.
 function drawChart(id, sensor) {
-  const width = 480, height = 120, pad = 4;
+  const width = 480, height = 120, pad = 4, band = 14;  // band: room for labels
   const points = state.history.get(id) || [];
   // Times are the monitor's own; the last reading is "now".
   const now = points.length ? points[points.length - 1][0] : 0;
@@ -319,7 +319,7 @@ function drawChart(id, sensor) {
   }
   if (high - low < span) [low, high] = [low - span / 2, high + span / 2];
   const x = (t) => (pad + (width - 2 * pad) * (1 - (now - t) / shown)).toFixed(1);
-  const y = (v) => (pad + (height - 2 * pad) * (high - v) / (high - low)).toFixed(1);
+  const y = (v) => (band + (height - 2 * band) * (high - v) / (high - low)).toFixed(1);
   const ns = 'http://www.w3.org/2000/svg';
   const svg = document.createElementNS(ns, 'svg');
   svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
@@ -340,8 +340,8 @@ function drawChart(id, sensor) {
     const [time, value] = points[points.length - 1];
     add('circle', { cx: x(time), cy: y(value), r: 2.5 });
   }
-  add('text', { x: pad, y: 12 }, `${reading(high, unit)} ${unit}`);
-  add('text', { x: pad, y: height - pad }, `${reading(low, unit)} ${unit}`);
+  add('text', { x: pad, y: band - 3 }, `${reading(high, unit)} ${unit}`);
+  add('text', { x: pad, y: height - 2 }, `${reading(low, unit)} ${unit}`);
   const caption = el('p', { class: 'quiet' }, `Last ${period}, ` +
     `${points.length} reading${points.length === 1 ? '' : 's'} since this page opened.`);
   state.rows.get(id).chart.cells[0].replaceChildren(svg, caption);

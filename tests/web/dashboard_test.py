@@ -101,6 +101,9 @@ def inside():
     find('#light').click()
     check('the switch turns the light on', lambda: text('#light-state') == 'on' and
           pathlib.Path('/sys/class/leds/front::service/brightness').read_text().strip() == '1')
+    pathlib.Path('/sys/class/hwmon/hwmon0/temp1_input').write_text('90000\n')
+    check('a sensor over its maximum raises an alarm', lambda: text('#health') == 'warning' and
+          all(s in text('#kind-temperature tr.alarm') for s in ('90.0 °C', 'ALARM')), 15)
     keep('dashboard.png')
 
     driver.set_window_size(390, 844)
