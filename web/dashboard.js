@@ -51,7 +51,7 @@ const kHttpWords = {
 
 const kErrorWords = {
   UNEXPECTED_COMMAND: 'the service has no answer to this request (the hardware monitor not ' +
-    'running, or nothing to read)',
+    'running, or no boot device to read)',
   CANNOT_PARSE_XML_REQUEST_ERR: 'the service could not read the request',
   CANNOT_CREATE_XML_RESPONSE_ERR: 'the service could not write its reply',
 };

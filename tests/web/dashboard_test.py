@@ -149,6 +149,19 @@ def inside():
           '/sbin/shutdown -r now' in calls())
     errors = [entry['message'] for entry in driver.get_log('browser') if entry['level'] == 'SEVERE']
     check(f'no console errors {errors}', lambda: not errors, 0)
+    # The page's property-list module: what it reads, it writes back the same;
+    # what it refuses, the browser logs (an error page's inline style).
+    head = '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">'
+    for value in ('<string>a &amp; &lt;b&gt; °C</string>', '<real>2.5</real>', '<integer>-3</integer>',
+                  '<date>2026-12-07T02:30:00Z</date>', '<data>AAEC/w==</data>',
+                  '<array><true/><false/></array>', '<dict><key>k&amp;</key><dict></dict></dict>'):
+        again = driver.execute_script('return plist.stringify(plist.parse(arguments[0]))',
+                                      f'{head}{value}</plist>')
+        check(f'plist {value} read and written', lambda: again == f'{head}{value}</plist>\n', 0)
+    for bad in ('<plist><dict><key>a</key></dict></plist>', '<html/>', '<plist><integer>x</integer></plist>',
+                '<plist><string>a</plist>', '<plist><blob/></plist>'):
+        failed = driver.execute_script('try { plist.parse(arguments[0]) } catch (e) { return 1 }', bad)
+        check(f'plist {bad} refused', lambda: failed == 1, 0)
     sign_in('alice', 'wrong')
     check('a wrong password said in words', lambda: 'not accepted (HTTP 401)' in text('#login-result'))
     driver.quit()
