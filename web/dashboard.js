@@ -104,6 +104,15 @@ async function ask(request) {
   return { reply };
 }
 
+// Asks, saying on the result line what is going on and, on a failure, why;
+// the reply, or null.
+async function askSaying(line, request, doing, notDone) {
+  say(line, doing);
+  const answer = await ask(request);
+  say(line, answer.failure ? `${notDone}: ${answer.failure}.` : '', Boolean(answer.failure));
+  return answer.failure ? null : answer.reply;
+}
+
 // --- Signing in and out ---
 
 async function signIn(event) {
@@ -361,10 +370,9 @@ function showLight(light) {
 async function switchLight() {
   const box = $('light');
   state.lightHeld = Infinity;
-  say('light-result', `Switching the light ${box.checked ? 'on' : 'off'}…`);
-  const answer = await ask({ command: 'serviceid', state: box.checked ? 1 : 0 });
-  say('light-result', answer.failure ? `Not switched: ${answer.failure}.` : '', Boolean(answer.failure));
-  if (answer.failure) box.checked = !box.checked;
+  const request = { command: 'serviceid', state: box.checked ? 1 : 0 };
+  const doing = `Switching the light ${box.checked ? 'on' : 'off'}…`;
+  if (!await askSaying('light-result', request, doing, 'Not switched')) box.checked = !box.checked;
   // The monitor serves a reading again for a second: ask after that.
   state.lightHeld = Date.now() + 1100;
   setTimeout(refresh, 1100);
@@ -384,13 +392,9 @@ function confirmed(text, action) {
 }
 
 async function readBootDevice() {
-  say('boot-result', 'Reading…');
-  const answer = await ask({ command: 'getBootPath' });
-  if (answer.failure) {
-    say('boot-result', `Not read: ${answer.failure}.`, true);
-    return;
-  }
-  const value = answer.reply.Message;
+  const reply = await askSaying('boot-result', { command: 'getBootPath' }, 'Reading…', 'Not read');
+  if (!reply) return;
+  const value = reply.Message;
   const choices = Array.isArray(value) ? value.filter((v) => typeof v === 'string') : [];
   const field = choices.length
     ? el('select', { name: 'bootpath' }, ...choices.map((c) => el('option', {}, c)))
@@ -405,28 +409,24 @@ async function setBootDevice(event) {
   event.preventDefault();
   const value = event.target.bootpath.value;
   if (!await confirmed(`Make the machine start from "${value}" from now on?`, 'Set boot device')) return;
-  const answer = await ask({ command: 'setBootPath', bootpath: value });
-  say('boot-result', answer.failure ? `Not set: ${answer.failure}.` : `Boot device set to ${value}.`,
-    Boolean(answer.failure));
+  const request = { command: 'setBootPath', bootpath: value };
+  if (await askSaying('boot-result', request, 'Setting…', 'Not set')) {
+    say('boot-result', `Boot device set to ${value}.`);
+  }
 }
 
 async function power(command, question, action, done) {
   if (!await confirmed(question, action)) return;
-  say('power-result', 'Asking…');
-  const answer = await ask({ command });
-  say('power-result', answer.failure ? `Not done: ${answer.failure}.` : done, Boolean(answer.failure));
+  if (await askSaying('power-result', { command }, 'Asking…', 'Not done')) say('power-result', done);
 }
 
 // --- Profile ---
 
 async function loadProfile() {
-  say('profile-result', 'Collecting the profile; this can take a while…');
-  const answer = await ask({ command: 'profile' });
-  if (answer.failure) {
-    say('profile-result', `Not loaded: ${answer.failure}.`, true);
-    return;
-  }
-  const text = typeof answer.reply.Profile === 'string' ? answer.reply.Profile : '';
+  const reply = await askSaying('profile-result', { command: 'profile' },
+    'Collecting the profile; this can take a while…', 'Not loaded');
+  if (!reply) return;
+  const text = typeof reply.Profile === 'string' ? reply.Profile : '';
   state.profile = text.replace(/\n$/, '').split('\n');
   say('profile-result', text ? '' : 'The profile is empty.');
   $('profile-search').disabled = false;
@@ -476,10 +476,8 @@ async function saveEmail(event) {
     email[name] = form[name].value === '' ? undefined : Number(form[name].value);
   }
   settings.Email = email;
-  say('email-result', 'Saving…');
-  const answer = await ask({ command: 'email', email: settings });
-  say('email-result', answer.failure ? `Not saved: ${answer.failure}.` : 'Saved.', Boolean(answer.failure));
-  if (!answer.failure) {
+  if (await askSaying('email-result', { command: 'email', email: settings }, 'Saving…', 'Not saved')) {
+    say('email-result', 'Saved.');
     clearTimeout(state.timer);
     await refresh();
     fillEmailForm();
