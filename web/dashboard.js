@@ -35,6 +35,11 @@ function el(tag, attributes = {}, ...children) {
   return node;
 }
 
+// A property-list dictionary, as the reader makes them.
+function isDictionary(value) {
+  return Boolean(value) && typeof value === 'object' && value.constructor === Object;
+}
+
 function say(id, text, bad = false) {
   $(id).textContent = text;
   $(id).classList.toggle('bad', bad);
@@ -90,7 +95,7 @@ async function ask(request) {
   } catch (error) {
     return { failure: `the reply could not be read (${error.message})` };
   }
-  if (!reply || typeof reply !== 'object' || Array.isArray(reply)) {
+  if (!isDictionary(reply)) {
     return { failure: 'the reply is not a dictionary' };
   }
   if (typeof reply.error === 'string') return { failure: errorInWords(reply.error) };
@@ -442,6 +447,10 @@ function showProfile() {
 
 // --- Alarm e-mail ---
 
+function dictionaryOr(value) {
+  return isDictionary(value) ? value : {};
+}
+
 function settingsOfStatus(reply) {
   const settings = {};
   for (const [key, value] of Object.entries(reply)) {
@@ -452,7 +461,7 @@ function settingsOfStatus(reply) {
 
 function fillEmailForm() {
   const form = $('email');
-  const email = (state.last && state.last.Email) || {};
+  const email = dictionaryOr(state.last && state.last.Email);
   const recipients = Array.isArray(email.Recipients) ? email.Recipients.join(', ') : email.Recipients;
   form.Enabled.checked = email.Enabled !== false;
   form.Recipients.value = recipients || '';
@@ -463,10 +472,14 @@ function fillEmailForm() {
 
 async function saveEmail(event) {
   event.preventDefault();
-  if (!state.last) return;
+  // The request replaces the whole file: without the rest of it, no saving.
+  if (!state.last) {
+    say('email-result', 'Not saved: the settings could not be read yet.', true);
+    return;
+  }
   const form = event.target;
   const settings = settingsOfStatus(state.last);
-  const email = { ...(settings.Email || {}), Enabled: form.Enabled.checked };
+  const email = { ...dictionaryOr(settings.Email), Enabled: form.Enabled.checked };
   const recipients = form.Recipients.value.split(',').map((r) => r.trim()).filter(Boolean);
   email.Recipients = recipients.length ? recipients : undefined;
   for (const name of ['Sender', 'SubjectPrefix', 'MinimumLevel']) {
