@@ -164,6 +164,10 @@ def inside():
         check(f'plist {bad} refused', lambda: failed == 1, 0)
     sign_in('alice', 'wrong')
     check('a wrong password said in words', lambda: 'not accepted (HTTP 401)' in text('#login-result'))
+    for _ in range(5):
+        sign_in('alice', 'wrong')
+        WebDriverWait(driver, 10).until(lambda d: text('#login-result').startswith('Not signed in'))
+    check('a locked-out address said in words', lambda: 'too many failed logins' in text('#login-result'))
     driver.quit()
     sys.exit(1 if failures else 0)
 
