@@ -1,13 +1,9 @@
 // XML property lists to JavaScript values and back.
 // dict -> plain object (keys in order), array -> Array, string -> string,
 // integer and real -> number, true/false -> boolean, date -> Date,
-// data -> Uint8Array. Writing, a whole number becomes <integer> unless it
-// is wrapped with plist.real().
+// data -> Uint8Array. Writing, a whole number becomes <integer>, any other
+// a <real> (the monitor's settings take either where they take a number).
 const plist = (() => {
-  class Real {
-    constructor(value) { this.value = value; }
-  }
-
   function childElements(node) {
     return Array.from(node.childNodes).filter((child) => child.nodeType === Node.ELEMENT_NODE);
   }
@@ -29,7 +25,10 @@ const plist = (() => {
         const children = childElements(node);
         for (let i = 0; i + 1 < children.length; i += 2) {
           if (children[i].tagName !== 'key') throw new Error('a dictionary entry without its key');
-          out[children[i].textContent] = readValue(children[i + 1]);
+          // Defined, not assigned: a key "__proto__" stays a key.
+          Object.defineProperty(out, children[i].textContent, {
+            value: readValue(children[i + 1]), enumerable: true, writable: true, configurable: true,
+          });
         }
         if (children.length % 2) throw new Error('a dictionary key without its value');
         return out;
@@ -64,7 +63,6 @@ const plist = (() => {
   }
 
   function writeValue(value) {
-    if (value instanceof Real) return `<real>${value.value}</real>`;
     if (typeof value === 'string') return `<string>${escape(value)}</string>`;
     if (typeof value === 'boolean') return value ? '<true/>' : '<false/>';
     if (typeof value === 'number') {
@@ -86,5 +84,5 @@ const plist = (() => {
     return `<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">${writeValue(value)}</plist>\n`;
   }
 
-  return { parse, stringify, real: (value) => new Real(value) };
+  return { parse, stringify };
 })();

@@ -154,7 +154,7 @@ def inside():
     head = '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">'
     for value in ('<string>a &amp; &lt;b&gt; °C</string>', '<real>2.5</real>', '<integer>-3</integer>',
                   '<date>2026-12-07T02:30:00Z</date>', '<data>AAEC/w==</data>',
-                  '<array><true/><false/></array>', '<dict><key>k&amp;</key><dict></dict></dict>'):
+                  '<array><true/><false/></array>', '<dict><key>__proto__</key><dict></dict><key>&lt;</key><true/></dict>'):
         again = driver.execute_script('return plist.stringify(plist.parse(arguments[0]))',
                                       f'{head}{value}</plist>')
         check(f'plist {value} read and written', lambda: again == f'{head}{value}</plist>\n', 0)
