@@ -100,7 +100,8 @@ async function ask(request) {
   }
   if (typeof reply.error === 'string') return { failure: errorInWords(reply.error) };
   if (reply.Message === 'CONNECT-AUTH') {
-    return { failure: 'refused: only administrators (the group "admin") may do this (CONNECT-AUTH)' };
+    const words = 'only administrators (the group "admin") may do this';
+    return { failure: `refused: ${words} (CONNECT-AUTH)` };
   }
   if (typeof reply.OSStatus === 'number' && reply.OSStatus !== 0) {
     const missing = reply.OSStatus === -50 ? ' (a required value is missing)' : '';
@@ -397,7 +398,8 @@ function confirmed(text, action) {
 }
 
 async function readBootDevice() {
-  const reply = await askSaying('boot-result', { command: 'getBootPath' }, 'Reading…', 'Not read');
+  const request = { command: 'getBootPath' };
+  const reply = await askSaying('boot-result', request, 'Reading…', 'Not read');
   if (!reply) return;
   const value = reply.Message;
   const choices = Array.isArray(value) ? value.filter((v) => typeof v === 'string') : [];
@@ -413,7 +415,8 @@ async function readBootDevice() {
 async function setBootDevice(event) {
   event.preventDefault();
   const value = event.target.bootpath.value;
-  if (!await confirmed(`Make the machine start from "${value}" from now on?`, 'Set boot device')) return;
+  const question = `Make the machine start from "${value}" from now on?`;
+  if (!await confirmed(question, 'Set boot device')) return;
   const request = { command: 'setBootPath', bootpath: value };
   if (await askSaying('boot-result', request, 'Setting…', 'Not set')) {
     say('boot-result', `Boot device set to ${value}.`);
@@ -422,7 +425,9 @@ async function setBootDevice(event) {
 
 async function power(command, question, action, done) {
   if (!await confirmed(question, action)) return;
-  if (await askSaying('power-result', { command }, 'Asking…', 'Not done')) say('power-result', done);
+  if (await askSaying('power-result', { command }, 'Asking…', 'Not done')) {
+    say('power-result', done);
+  }
 }
 
 // --- Profile ---
@@ -440,7 +445,8 @@ async function loadProfile() {
 
 function showProfile() {
   const query = $('profile-search').value.trim().toLowerCase();
-  const lines = query ? state.profile.filter((l) => l.toLowerCase().includes(query)) : state.profile;
+  const matches = (line) => line.toLowerCase().includes(query);
+  const lines = query ? state.profile.filter(matches) : state.profile;
   $('profile').textContent = lines.join('\n');
   $('profile-count').textContent = query ? `${lines.length} of ${state.profile.length} lines` : '';
 }
@@ -462,9 +468,9 @@ function settingsOfStatus(reply) {
 function fillEmailForm() {
   const form = $('email');
   const email = dictionaryOr(state.last && state.last.Email);
-  const recipients = Array.isArray(email.Recipients) ? email.Recipients.join(', ') : email.Recipients;
+  const recipients = [].concat(email.Recipients ?? []).join(', ');
   form.Enabled.checked = email.Enabled !== false;
-  form.Recipients.value = recipients || '';
+  form.Recipients.value = recipients;
   for (const name of ['Sender', 'SubjectPrefix', 'MinimumLevel', 'HoldOff', 'RetryInterval']) {
     form[name].value = email[name] === undefined ? '' : email[name];
   }
@@ -489,7 +495,8 @@ async function saveEmail(event) {
     email[name] = form[name].value === '' ? undefined : Number(form[name].value);
   }
   settings.Email = email;
-  if (await askSaying('email-result', { command: 'email', email: settings }, 'Saving…', 'Not saved')) {
+  const request = { command: 'email', email: settings };
+  if (await askSaying('email-result', request, 'Saving…', 'Not saved')) {
     say('email-result', 'Saved.');
     clearTimeout(state.timer);
     await refresh();

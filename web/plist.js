@@ -75,13 +75,15 @@ const plist = (() => {
     if (Array.isArray(value)) return `<array>${value.map(writeValue).join('')}</array>`;
     if (value && typeof value === 'object') {
       const entries = Object.entries(value).filter(([, v]) => v !== undefined);
-      return `<dict>${entries.map(([k, v]) => `<key>${escape(k)}</key>${writeValue(v)}`).join('')}</dict>`;
+      const entry = ([k, v]) => `<key>${escape(k)}</key>${writeValue(v)}`;
+      return `<dict>${entries.map(entry).join('')}</dict>`;
     }
     throw new Error(`no property-list kind for ${value}`);
   }
 
   function stringify(value) {
-    return `<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">${writeValue(value)}</plist>\n`;
+    const head = '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">';
+    return `${head}${writeValue(value)}</plist>\n`;
   }
 
   return { parse, stringify };

@@ -91,13 +91,15 @@ def inside():
 
     driver.get('https://localhost/')
     sign_in('alice', 'secret')
-    sensors = {'temperature': 'CPU', 'fan': '2400 RPM min 600', 'voltage': '1.200 V min 1.000 · max 1.400'}
+    sensors = {'temperature': 'CPU', 'fan': '2400 RPM min 600',
+               'voltage': '1.200 V min 1.000 · max 1.400'}
     for kind, row in sensors.items():
         check(f'{kind} sensor shown with unit and limits', lambda: row in text(f'#kind-{kind}'))
     check('limits shown', lambda: '41.5 °C max 85.0 · crit 95.0' in text('#kind-temperature'))
     check('health shown', lambda: text('#health') == 'ok')
     find('#kind-temperature button').click()
-    check('a sensor opens its chart', lambda: find('#kind-temperature tr.chart svg circle').is_displayed())
+    check('a sensor opens its chart',
+          lambda: find('#kind-temperature tr.chart svg circle').is_displayed())
     find('#light').click()
     check('the switch turns the light on', lambda: text('#light-state') == 'on' and
           pathlib.Path('/sys/class/leds/front::service/brightness').read_text().strip() == '1')
@@ -108,7 +110,8 @@ def inside():
 
     driver.set_window_size(390, 844)
     check('no horizontal overflow at a phone\'s width',
-          lambda: driver.execute_script('return document.documentElement.scrollWidth <= innerWidth'))
+          lambda: driver.execute_script(
+              'return document.documentElement.scrollWidth <= innerWidth'))
     keep('dashboard-phone.png')
     driver.set_window_size(1200, 1000)
 
@@ -119,11 +122,13 @@ def inside():
     form.find_element(By.NAME, 'Recipients').send_keys('ops@example.org, pager@example.org')
     form.find_element(By.NAME, 'HoldOff').send_keys('120')
     form.find_element(By.CSS_SELECTOR, 'button:not([type])').click()
-    check('e-mail settings saved, the other settings kept', lambda: text('#email-result') == 'Saved.' and
+    check('e-mail settings saved, the other settings kept',
+          lambda: text('#email-result') == 'Saved.' and
           all(s in pathlib.Path('/etc/vigild.conf').read_text() for s in
               ('<string>pager@example.org</string>', '<integer>120</integer>', 'front::service')))
     find('#boot-read').click()
-    check('the boot device read', lambda: text('#boot-result') == 'The machine starts from Boot0003.')
+    check('the boot device read',
+          lambda: text('#boot-result') == 'The machine starts from Boot0003.')
     find('#boot-form [name=bootpath]').clear()
     find('#boot-form [name=bootpath]').send_keys('Boot0001\n')
     find('#confirm-ok').click()
@@ -133,11 +138,13 @@ def inside():
     check('the profile loads', lambda: 'Serial: K-17' in text('#profile'))
     find('#profile-search').send_keys('model')
     check('the profile search keeps matching lines',
-          lambda: text('#profile').strip() == 'Model: Demo 9000' and text('#profile-count') == '1 of 3 lines')
+          lambda: text('#profile').strip() == 'Model: Demo 9000' and
+          text('#profile-count') == '1 of 3 lines')
 
     sign_in('carol', 'secret')
     check('a plain user sees the sensors', lambda: '2400 RPM' in text('#sensors'))
-    for button, words in (('#restart', 'refused: only administrators'), ('#shutdown', 'CONNECT-AUTH')):
+    for button, words in (('#restart', 'refused: only administrators'),
+                          ('#shutdown', 'CONNECT-AUTH')):
         confirm(button, True)
         check(f'{button} refused in words', lambda: words in text('#power-result'))
     find('#boot-read').click()
@@ -152,22 +159,26 @@ def inside():
     # The page's property-list module: what it reads, it writes back the same;
     # what it refuses, the browser logs (an error page's inline style).
     head = '<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">'
-    for value in ('<string>a &amp; &lt;b&gt; °C</string>', '<real>2.5</real>', '<integer>-3</integer>',
-                  '<date>2026-12-07T02:30:00Z</date>', '<data>AAEC/w==</data>',
-                  '<array><true/><false/></array>', '<dict><key>__proto__</key><dict></dict><key>&lt;</key><true/></dict>'):
+    for value in ('<string>a &amp; &lt;b&gt; °C</string>', '<real>2.5</real>',
+                  '<integer>-3</integer>', '<date>2026-12-07T02:30:00Z</date>',
+                  '<data>AAEC/w==</data>', '<array><true/><false/></array>',
+                  '<dict><key>__proto__</key><dict></dict><key>&lt;</key><true/></dict>'):
         again = driver.execute_script('return plist.stringify(plist.parse(arguments[0]))',
                                       f'{head}{value}</plist>')
         check(f'plist {value} read and written', lambda: again == f'{head}{value}</plist>\n', 0)
-    for bad in ('<plist><dict><key>a</key></dict></plist>', '<html/>', '<plist><integer>x</integer></plist>',
-                '<plist><string>a</plist>', '<plist><blob/></plist>'):
-        failed = driver.execute_script('try { plist.parse(arguments[0]) } catch (e) { return 1 }', bad)
+    for bad in ('<plist><dict><key>a</key></dict></plist>', '<html/>', '<plist><blob/></plist>',
+                '<plist><integer>x</integer></plist>', '<plist><string>a</plist>'):
+        failed = driver.execute_script(
+            'try { plist.parse(arguments[0]) } catch (e) { return 1 }', bad)
         check(f'plist {bad} refused', lambda: failed == 1, 0)
     sign_in('alice', 'wrong')
-    check('a wrong password said in words', lambda: 'not accepted (HTTP 401)' in text('#login-result'))
+    check('a wrong password said in words',
+          lambda: 'not accepted (HTTP 401)' in text('#login-result'))
     for _ in range(5):
         sign_in('alice', 'wrong')
         WebDriverWait(driver, 10).until(lambda d: text('#login-result').startswith('Not signed in'))
-    check('a locked-out address said in words', lambda: 'too many failed logins' in text('#login-result'))
+    check('a locked-out address said in words',
+          lambda: 'too many failed logins' in text('#login-result'))
     driver.quit()
     sys.exit(1 if failures else 0)
 
