@@ -267,7 +267,7 @@ function showSensors(sensors, now) {
     const id = sensorId(sensor);
     seen.add(id);
     const unit = typeof sensor.unit === 'string' ? sensor.unit : '';
-    const rows = sensorRows(id, sensor, kindSection(sensor.kind || 'other'));
+    const rows = sensorRows(id, sensor, kindSection(String(sensor.kind || 'other')));
     const alarm = alarmed(sensor);
     rows.main.classList.toggle('alarm', alarm);
     rows.main.cells[1].textContent = `${reading(sensor.value, unit)} ${unit}`.trim();
@@ -282,7 +282,7 @@ function showSensors(sensors, now) {
     if (state.open.has(id)) drawChart(id, sensor);
   }
   for (const [id, rows] of state.rows) {
-    if (!seen.has(id)) rows.main.classList.add('gone');
+    rows.main.classList.toggle('gone', !seen.has(id));
   }
   $('no-sensors').hidden = sensors.length > 0;
 }
