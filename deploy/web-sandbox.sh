@@ -9,7 +9,8 @@
 # one sensor chip "demo" (CPU 41.5 °C, fan 2400 RPM, 1.2 V) and the service
 # light front::service, the host's /sys kept for libsensors; its process id
 # is in /web/vigild.pid.
-# The programs of BUILD_DIR/bin are at /build/bin (for benchmarks).
+# The programs of BUILD_DIR/bin are at /build/bin (for benchmarks); the
+# dashboard is served from the source tree's web/.
 #   deploy/web-sandbox.sh BUILD_DIR COMMAND
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -56,7 +57,8 @@ for name in hwmon power_supply leds; do classes+=(--bind "$root/class/$name" "/s
 
 # The installed configuration, the tool directory being /opt here.
 for file in nginx-stewardd.conf:conf.d/stewardd.conf nginx-stewardd-gateway.conf:stewardd-gateway.conf; do
-  sed 's#/usr/lib/stewardd/#/opt/#g' "$here/${file%%:*}" >"$root/etc/nginx/${file#*:}"
+  sed 's#/usr/lib/stewardd/#/opt/#g; s#/usr/share/stewardd/web#/opt/web#' \
+    "$here/${file%%:*}" >"$root/etc/nginx/${file#*:}"
 done
 # Workers stay root: no other user exists in the sandbox (they report once
 # that setgroups is closed to them, and go on).
@@ -114,6 +116,6 @@ bwrap --die-with-parent --unshare-user --uid 0 --gid 0 --unshare-pid --unshare-n
   --dir /var/lib/stewardd/registry --bind "$root/opt" /opt \
   --ro-bind "$build/bin/steward_kestrel" /opt/bin/steward_kestrel --ro-bind "$build/bin/stewardd-gateway" /opt/bin/stewardd-gateway \
   --ro-bind "$build/bin/stewardd-login" /opt/bin/stewardd-login --ro-bind "$build/bin/vigild" /opt/bin/vigild \
-  --ro-bind "$bundles" /opt/bundles --ro-bind "$build/bin" /build/bin \
+  --ro-bind "$bundles" /opt/bundles --ro-bind "$here/../web" /opt/web --ro-bind "$build/bin" /build/bin \
   --setenv PATH /usr/bin:/usr/sbin --setenv HOME /web \
   /bin/sh /web/start.sh "$command"

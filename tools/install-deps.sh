@@ -13,6 +13,8 @@ packages="cmake ninja-build g++ pkg-config python3 libexpat1-dev
 packages="$packages ansible-core"
 # The power tests lay stand-ins over systemctl and systemd-run.
 packages="$packages systemd"
+# The dashboard's test drives a real browser through WebDriver.
+packages="$packages chromium chromium-driver python3-selenium"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||

@@ -33,6 +33,8 @@ big=$(plist restart "<!-- $(head -c 1100000 /dev/zero | tr "\0" x) -->")
 echo "oversized $(code alice:secret steward_kestrel "$big") $(wc -l <calls)"
 echo "other program $(code alice:secret plisttool "") $(code alice:secret ../cgi/steward_kestrel "")"
 echo "not POST $(curl -sk -u alice:secret -o /dev/null -w "%{http_code}" https://localhost/stewardd/steward_kestrel)"
+page() { curl -sk -X "$1" -o /dev/null -w "%{http_code}" https://localhost/; }
+echo "page $(page GET) $(page PUT)"
 item="<dict><key>name</key><string>recorder</string><key>request</key><dict><key>command</key><string>x</string></dict></dict>"
 batch=$(plist batchRequest "<key>requestsArray</key><array>$item</array>")
 seq 100 | xargs -P 100 -I{} sh -c "printf %s \"\$0\" | curl -sk -u carol:secret --data-binary @- https://localhost/stewardd/steward_info | grep -c \"<key>runs</key>\"" "$batch" | grep -c 1 | sed "s/^/concurrent batches /"
@@ -59,6 +61,7 @@ forged identity CONNECT-AUTH
 oversized 413 1
 other program 404 404
 not POST 405
+page 200 405
 concurrent batches 100
 count after them 101
 during slow failures 200 before-lockout"

@@ -1,0 +1,523 @@
+// The administration page: every request is an XML property list posted to
+// the service with the user's credentials, kept in memory only.
+'use strict';
+
+const kEndpoint = '/stewardd/steward_kestrel';
+const kRefreshMs = 5000;
+const kHistoryMs = 10 * 60 * 1000;
+// Keys of the status document; every other key of a "status" reply comes
+// from the monitor's settings file (or is the reply's own "command").
+const kStatusKeys = ['Sensors', 'PowerSupplies', 'ServiceLight', 'Time', 'Health',
+  'ManagementController', 'command', 'clientContext'];
+
+const state = {
+  auth: null,
+  session: 0,          // counts sign-ins and sign-outs; a reply of an older one is dropped
+  timer: null,
+  last: null,          // the last "status" reply
+  history: new Map(),  // sensor id -> [[time, value]...]
+  open: new Set(),     // sensor ids whose chart is shown
+  rows: new Map(),     // sensor id -> its table rows
+  profile: [],
+  lightHeld: 0,        // until when the switch shows the user's choice, not the readings
+};
+
+const $ = (id) => document.getElementById(id);
+
+function el(tag, attributes = {}, ...children) {
+  const node = document.createElement(tag);
+  for (const [name, value] of Object.entries(attributes)) {
+    if (name === 'class') node.className = value;
+    else if (name.startsWith('on')) node.addEventListener(name.slice(2), value);
+    else node.setAttribute(name, value);
+  }
+  node.append(...children);
+  return node;
+}
+
+// A property-list dictionary, as the reader makes them.
+function isDictionary(value) {
+  return Boolean(value) && typeof value === 'object' && value.constructor === Object;
+}
+
+function say(id, text, bad = false) {
+  $(id).textContent = text;
+  $(id).classList.toggle('bad', bad);
+}
+
+// --- Talking to the service ---
+
+const kHttpWords = {
+  401: 'the user name or password was not accepted',
+  429: 'too many failed logins from this address; wait a minute and try again',
+  413: 'the request is too large for the server',
+  404: 'this server offers no administration service',
+};
+
+const kErrorWords = {
+  UNEXPECTED_COMMAND: 'the service has no answer to this request (the hardware monitor not ' +
+    'running, or no boot device to read)',
+  CANNOT_PARSE_XML_REQUEST_ERR: 'the service could not read the request',
+  CANNOT_CREATE_XML_RESPONSE_ERR: 'the service could not write its reply',
+};
+
+function errorInWords(code) {
+  if (kErrorWords[code]) return `${kErrorWords[code]} (${code})`;
+  if (code.startsWith('NIL_RESPONSE_ERR')) return `the command failed on the server (${code})`;
+  return `the service answered with an error (${code})`;
+}
+
+function basicAuthorization(user, password) {
+  const bytes = new TextEncoder().encode(`${user}:${password}`);
+  return `Basic ${btoa(String.fromCharCode(...bytes))}`;
+}
+
+// Resolves to { reply } or { failure: words, status }; never rejects.
+async function ask(request) {
+  let response;
+  try {
+    // No browser credentials: the header carries them, and a 401 brings no
+    // password prompt of the browser's own.
+    response = await fetch(kEndpoint, {
+      method: 'POST', credentials: 'omit', cache: 'no-store', body: plist.stringify(request),
+      headers: { Authorization: state.auth, 'Content-Type': 'text/xml; charset=utf-8' },
+    });
+  } catch (error) {
+    return { failure: 'the server cannot be reached' };
+  }
+  if (response.status !== 200) {
+    const words = kHttpWords[response.status] || 'the server answered with an error';
+    return { failure: `${words} (HTTP ${response.status})`, status: response.status };
+  }
+  let reply;
+  try {
+    reply = plist.parse(await response.text());
+  } catch (error) {
+    return { failure: `the reply could not be read (${error.message})` };
+  }
+  if (!isDictionary(reply)) {
+    return { failure: 'the reply is not a dictionary' };
+  }
+  if (typeof reply.error === 'string') return { failure: errorInWords(reply.error) };
+  if (reply.Message === 'CONNECT-AUTH') {
+    const words = 'only administrators (the group "admin") may do this';
+    return { failure: `refused: ${words} (CONNECT-AUTH)` };
+  }
+  if (typeof reply.OSStatus === 'number' && reply.OSStatus !== 0) {
+    const missing = reply.OSStatus === -50 ? ' (a required value is missing)' : '';
+    return { failure: `failed with status ${reply.OSStatus}${missing}` };
+  }
+  return { reply };
+}
+
+// Asks, saying on the result line what is going on and, on a failure, why;
+// the reply, or null.
+async function askSaying(line, request, doing, notDone) {
+  say(line, doing);
+  const answer = await ask(request);
+  say(line, answer.failure ? `${notDone}: ${answer.failure}.` : '', Boolean(answer.failure));
+  return answer.failure ? null : answer.reply;
+}
+
+// --- Signing in and out ---
+
+async function signIn(event) {
+  event.preventDefault();
+  const form = event.target;
+  state.auth = basicAuthorization(form.user.value, form.password.value);
+  const session = ++state.session;
+  form.password.value = '';
+  say('login-result', 'Signing in…');
+  const answer = await ask({ command: 'status' });
+  if (session !== state.session) return;
+  if (answer.status === 401 || answer.status === 429) {
+    state.auth = null;
+    say('login-result', `Not signed in: ${answer.failure}.`, true);
+    return;
+  }
+  say('login-result', '');
+  $('login').hidden = true;
+  $('dashboard').hidden = false;
+  $('sign-out').hidden = false;
+  showStatus(answer);
+  fillEmailForm();
+  scheduleRefresh();
+}
+
+function signOut(why = '') {
+  clearTimeout(state.timer);
+  state.session += 1;
+  Object.assign(state, { auth: null, last: null, profile: [], lightHeld: 0 });
+  state.history.clear();
+  state.open.clear();
+  state.rows.clear();
+  $('sensors').replaceChildren();
+  $('supplies').replaceChildren();
+  $('profile').textContent = '';
+  $('profile-search').value = '';
+  $('profile-search').disabled = true;
+  $('profile-count').textContent = '';
+  $('boot-form').hidden = true;
+  document.querySelectorAll('#dashboard .result').forEach((line) => say(line.id, ''));
+  $('dashboard').hidden = true;
+  $('sign-out').hidden = true;
+  $('login').hidden = false;
+  say('login-result', why, Boolean(why));
+}
+
+function scheduleRefresh() {
+  clearTimeout(state.timer);
+  state.timer = setTimeout(refresh, kRefreshMs);
+}
+
+async function refresh() {
+  if (!state.auth) return;
+  const session = state.session;
+  const answer = await ask({ command: 'status' });
+  if (session !== state.session) return;
+  if (answer.status === 401) {
+    signOut(`Signed out: ${answer.failure}.`);
+    return;
+  }
+  showStatus(answer);
+  scheduleRefresh();
+}
+
+// --- Health and sensors ---
+
+function numberOr(value, fallback) {
+  return typeof value === 'number' ? value : fallback;
+}
+
+function reading(value, unit) {
+  if (typeof value !== 'number') return '–';
+  const digits = unit === 'RPM' || unit === '' ? 0 : unit === 'V' ? 3 : 1;
+  return value.toFixed(digits);
+}
+
+function alarmed(sensor) {
+  const v = sensor.value;
+  if (sensor.alarm === true) return true;
+  if (typeof v !== 'number') return false;
+  return v >= numberOr(sensor.crit, Infinity) || v > numberOr(sensor.max, Infinity) ||
+    v < numberOr(sensor.min, -Infinity);
+}
+
+function sensorId(sensor) {
+  return `${sensor.chip}\u0000${sensor.kind}\u0000${sensor.label}`;
+}
+
+function showStatus(answer) {
+  if (answer.failure) {
+    say('notice', `The status could not be read: ${answer.failure}.`, true);
+    return;
+  }
+  say('notice', '');
+  const reply = answer.reply;
+  state.last = reply;
+  const health = typeof reply.Health === 'string' ? reply.Health : 'unknown';
+  $('health').textContent = health;
+  $('health').dataset.level = health;
+  const time = reply.Time instanceof Date && !Number.isNaN(reply.Time.getTime())
+    ? reply.Time : new Date();
+  $('updated').textContent = time.toLocaleTimeString();
+  $('updated').dateTime = time.toISOString();
+  showLight(reply.ServiceLight);
+  showSensors(Array.isArray(reply.Sensors) ? reply.Sensors : [], time.getTime());
+  showSupplies(Array.isArray(reply.PowerSupplies) ? reply.PowerSupplies : []);
+}
+
+function kindSection(kind) {
+  const id = `kind-${kind.replace(/\W+/g, '-')}`;
+  let section = document.getElementById(id);
+  if (!section) {
+    const head = el('tr', {}, el('th', {}, 'Sensor'), el('th', {}, 'Value'),
+      el('th', {}, 'Limits'));
+    section = el('div', { id, class: 'kind' }, el('h3', {}, kind),
+      el('table', {}, el('thead', {}, head), el('tbody')));
+    $('sensors').append(section);
+  }
+  return section.querySelector('tbody');
+}
+
+function limitsText(sensor) {
+  const parts = ['min', 'max', 'crit'].filter((key) => typeof sensor[key] === 'number')
+    .map((key) => `${key} ${reading(sensor[key], sensor.unit)}`);
+  return parts.length ? parts.join(' · ') : 'none';
+}
+
+function sensorRows(id, sensor, body) {
+  let rows = state.rows.get(id);
+  if (!rows) {
+    const toggle = el('button', { type: 'button', class: 'link', 'aria-expanded': 'false',
+      onclick: () => toggleChart(id) }, sensor.label || '?');
+    const main = el('tr', {}, el('td', {}, toggle, el('small', {}, sensor.chip || '')),
+      el('td', { class: 'value' }), el('td', { class: 'limits' }));
+    const chart = el('tr', { class: 'chart', hidden: '' }, el('td', { colspan: '3' }));
+    body.append(main, chart);
+    rows = { main, chart, toggle };
+    state.rows.set(id, rows);
+  }
+  return rows;
+}
+
+function showSensors(sensors, now) {
+  const seen = new Set();
+  for (const sensor of sensors) {
+    const id = sensorId(sensor);
+    seen.add(id);
+    const unit = typeof sensor.unit === 'string' ? sensor.unit : '';
+    const rows = sensorRows(id, sensor, kindSection(String(sensor.kind || 'other')));
+    const alarm = alarmed(sensor);
+    rows.main.classList.toggle('alarm', alarm);
+    rows.main.cells[1].textContent = `${reading(sensor.value, unit)} ${unit}`.trim();
+    if (alarm) rows.main.cells[1].append(el('strong', { class: 'flag' }, 'ALARM'));
+    rows.main.cells[2].textContent = limitsText(sensor);
+    const points = state.history.get(id) || [];
+    // A reading served again (the monitor keeps one for a second) counts once.
+    const fresh = !points.length || points[points.length - 1][0] !== now;
+    if (typeof sensor.value === 'number' && fresh) points.push([now, sensor.value]);
+    while (points.length && points[0][0] < now - kHistoryMs) points.shift();
+    state.history.set(id, points);
+    if (state.open.has(id)) drawChart(id, sensor);
+  }
+  for (const [id, rows] of state.rows) {
+    rows.main.classList.toggle('gone', !seen.has(id));
+  }
+  $('no-sensors').hidden = sensors.length > 0;
+}
+
+function showSupplies(supplies) {
+  if (!supplies.length) {
+    $('supplies').replaceChildren();
+    return;
+  }
+  const row = (s) => el('tr', {}, el('td', {}, s.name || '?'), el('td', {}, s.type || ''),
+    el('td', {}, s.online === undefined ? '' : s.online ? 'online' : 'offline'),
+    el('td', {}, [s.status, typeof s.capacity === 'number' ? `${s.capacity} %` : '']
+      .filter(Boolean).join(', ')));
+  $('supplies').replaceChildren(el('h3', {}, 'power supplies'),
+    el('table', {}, el('tbody', {}, ...supplies.map(row))));
+}
+
+function toggleChart(id) {
+  const rows = state.rows.get(id);
+  const opening = !state.open.has(id);
+  if (opening) state.open.add(id);
+  else state.open.delete(id);
+  rows.chart.hidden = !opening;
+  rows.toggle.setAttribute('aria-expanded', String(opening));
+  const sensor = (state.last.Sensors || []).find((s) => sensorId(s) === id);
+  if (opening && sensor) drawChart(id, sensor);
+}
+
+// A line of the readings kept, from the first of them (at most the whole
+// window back) to now, with the sensor's limits dashed where they fall near
+// the readings.
+function drawChart(id, sensor) {
+  const width = 480, height = 120, pad = 4, band = 14;  // band: room for labels
+  const points = state.history.get(id) || [];
+  // Times are the monitor's own; the last reading is "now".
+  const now = points.length ? points[points.length - 1][0] : 0;
+  const shown = Math.max(now - (points.length ? points[0][0] : now), kRefreshMs);
+  const period = shown < 60000 ? `${Math.round(shown / 1000)} seconds`
+    : `${Math.round(shown / 60000)} minute${shown < 90000 ? '' : 's'}`;
+  const unit = sensor.unit || '';
+  const values = points.length ? points.map((p) => p[1]) : [0];
+  let low = Math.min(...values), high = Math.max(...values);
+  const span = Math.max(high - low, Math.abs(high) * 0.05, 1);
+  const limits = ['min', 'max', 'crit'].filter((key) => typeof sensor[key] === 'number' &&
+    sensor[key] > low - 2 * span && sensor[key] < high + 2 * span);
+  for (const key of limits) {
+    low = Math.min(low, sensor[key]);
+    high = Math.max(high, sensor[key]);
+  }
+  if (high - low < span) [low, high] = [low - span / 2, high + span / 2];
+  const x = (t) => (pad + (width - 2 * pad) * (1 - (now - t) / shown)).toFixed(1);
+  const y = (v) => (band + (height - 2 * band) * (high - v) / (high - low)).toFixed(1);
+  const ns = 'http://www.w3.org/2000/svg';
+  const svg = document.createElementNS(ns, 'svg');
+  svg.setAttribute('viewBox', `0 0 ${width} ${height}`);
+  svg.setAttribute('role', 'img');
+  svg.setAttribute('aria-label', `${sensor.label}, last ${period}`);
+  const add = (tag, attributes, text) => {
+    const node = document.createElementNS(ns, tag);
+    for (const [name, value] of Object.entries(attributes)) node.setAttribute(name, value);
+    if (text) node.textContent = text;
+    svg.append(node);
+  };
+  for (const key of limits) {
+    add('line', { x1: pad, x2: width - pad, y1: y(sensor[key]), y2: y(sensor[key]), class: key });
+    add('text', { x: width - pad, y: Number(y(sensor[key])) - 2, 'text-anchor': 'end' }, key);
+  }
+  add('polyline', { points: points.map(([t, v]) => `${x(t)},${y(v)}`).join(' ') });
+  if (points.length) {
+    const [time, value] = points[points.length - 1];
+    add('circle', { cx: x(time), cy: y(value), r: 2.5 });
+  }
+  add('text', { x: pad, y: band - 3 }, `${reading(high, unit)} ${unit}`);
+  add('text', { x: pad, y: height - 2 }, `${reading(low, unit)} ${unit}`);
+  const caption = el('p', { class: 'quiet' }, `Last ${period}, ` +
+    `${points.length} reading${points.length === 1 ? '' : 's'} since this page opened.`);
+  state.rows.get(id).chart.cells[0].replaceChildren(svg, caption);
+}
+
+// --- Service light ---
+
+function showLight(light) {
+  const box = $('light');
+  if (Date.now() < state.lightHeld) return;
+  const available = Boolean(light && light.Available);
+  box.disabled = !available;
+  box.checked = available && light.On === true;
+  $('light-state').textContent = !available ? 'not on this machine' : box.checked ? 'on' : 'off';
+}
+
+async function switchLight() {
+  const box = $('light');
+  state.lightHeld = Infinity;
+  const request = { command: 'serviceid', state: box.checked ? 1 : 0 };
+  const doing = `Switching the light ${box.checked ? 'on' : 'off'}…`;
+  if (!await askSaying('light-result', request, doing, 'Not switched')) box.checked = !box.checked;
+  // The monitor serves a reading again for a second: ask after that.
+  state.lightHeld = Date.now() + 1100;
+  setTimeout(refresh, 1100);
+}
+
+// --- Confirmation, boot device, power ---
+
+function confirmed(text, action) {
+  const dialog = $('confirm');
+  $('confirm-text').textContent = text;
+  $('confirm-ok').textContent = action;
+  dialog.returnValue = '';
+  dialog.showModal();
+  return new Promise((resolve) => {
+    dialog.addEventListener('close', () => resolve(dialog.returnValue === 'ok'), { once: true });
+  });
+}
+
+async function readBootDevice() {
+  const request = { command: 'getBootPath' };
+  const reply = await askSaying('boot-result', request, 'Reading…', 'Not read');
+  if (!reply) return;
+  const value = reply.Message;
+  const choices = Array.isArray(value) ? value.filter((v) => typeof v === 'string') : [];
+  const field = choices.length
+    ? el('select', { name: 'bootpath' }, ...choices.map((c) => el('option', {}, c)))
+    : el('input', { name: 'bootpath', required: '' });
+  if (!choices.length) field.value = typeof value === 'string' ? value : '';
+  $('boot-choice').replaceChildren(field);
+  $('boot-form').hidden = false;
+  say('boot-result', typeof value === 'string' ? `The machine starts from ${value}.` : '');
+}
+
+async function setBootDevice(event) {
+  event.preventDefault();
+  const value = event.target.bootpath.value;
+  const question = `Make the machine start from "${value}" from now on?`;
+  if (!await confirmed(question, 'Set boot device')) return;
+  const request = { command: 'setBootPath', bootpath: value };
+  if (await askSaying('boot-result', request, 'Setting…', 'Not set')) {
+    say('boot-result', `Boot device set to ${value}.`);
+  }
+}
+
+async function power(command, question, action, done) {
+  if (!await confirmed(question, action)) return;
+  if (await askSaying('power-result', { command }, 'Asking…', 'Not done')) {
+    say('power-result', done);
+  }
+}
+
+// --- Profile ---
+
+async function loadProfile() {
+  const reply = await askSaying('profile-result', { command: 'profile' },
+    'Collecting the profile; this can take a while…', 'Not loaded');
+  if (!reply) return;
+  const text = typeof reply.Profile === 'string' ? reply.Profile : '';
+  state.profile = text.replace(/\n$/, '').split('\n');
+  say('profile-result', text ? '' : 'The profile is empty.');
+  $('profile-search').disabled = false;
+  showProfile();
+}
+
+function showProfile() {
+  const query = $('profile-search').value.trim().toLowerCase();
+  const matches = (line) => line.toLowerCase().includes(query);
+  const lines = query ? state.profile.filter(matches) : state.profile;
+  $('profile').textContent = lines.join('\n');
+  $('profile-count').textContent = query ? `${lines.length} of ${state.profile.length} lines` : '';
+}
+
+// --- Alarm e-mail ---
+
+function dictionaryOr(value) {
+  return isDictionary(value) ? value : {};
+}
+
+function settingsOfStatus(reply) {
+  const settings = {};
+  for (const [key, value] of Object.entries(reply)) {
+    if (!kStatusKeys.includes(key)) settings[key] = value;
+  }
+  return settings;
+}
+
+function fillEmailForm() {
+  const form = $('email');
+  const email = dictionaryOr(state.last && state.last.Email);
+  const recipients = [].concat(email.Recipients ?? []).join(', ');
+  form.Enabled.checked = email.Enabled !== false;
+  form.Recipients.value = recipients;
+  for (const name of ['Sender', 'SubjectPrefix', 'MinimumLevel', 'HoldOff', 'RetryInterval']) {
+    form[name].value = email[name] === undefined ? '' : email[name];
+  }
+}
+
+async function saveEmail(event) {
+  event.preventDefault();
+  // The request replaces the whole file: without the rest of it, no saving.
+  if (!state.last) {
+    say('email-result', 'Not saved: the settings could not be read yet.', true);
+    return;
+  }
+  const form = event.target;
+  const settings = settingsOfStatus(state.last);
+  const email = { ...dictionaryOr(settings.Email), Enabled: form.Enabled.checked };
+  const recipients = form.Recipients.value.split(',').map((r) => r.trim()).filter(Boolean);
+  email.Recipients = recipients.length ? recipients : undefined;
+  for (const name of ['Sender', 'SubjectPrefix', 'MinimumLevel']) {
+    email[name] = form[name].value || undefined;
+  }
+  for (const name of ['HoldOff', 'RetryInterval']) {
+    email[name] = form[name].value === '' ? undefined : Number(form[name].value);
+  }
+  settings.Email = email;
+  const request = { command: 'email', email: settings };
+  if (await askSaying('email-result', request, 'Saving…', 'Not saved')) {
+    say('email-result', 'Saved.');
+    clearTimeout(state.timer);
+    await refresh();
+    fillEmailForm();
+  }
+}
+
+// --- Wiring ---
+
+$('host').textContent = location.hostname;
+$('login').addEventListener('submit', signIn);
+$('sign-out').addEventListener('click', () => signOut());
+$('light').addEventListener('change', switchLight);
+$('boot-read').addEventListener('click', readBootDevice);
+$('boot-form').addEventListener('submit', setBootDevice);
+$('restart').addEventListener('click', () => power('restart',
+  'Restart the machine now? Everything running on it stops.', 'Restart', 'Restarting now.'));
+$('shutdown').addEventListener('click', () => power('shutdown',
+  'Shut the machine down now? It stays off until someone starts it.', 'Shut down',
+  'Shutting down now.'));
+$('profile-load').addEventListener('click', loadProfile);
+$('profile-search').addEventListener('input', showProfile);
+$('email').addEventListener('submit', saveEmail);
+$('email-reset').addEventListener('click', fillEmailForm);
