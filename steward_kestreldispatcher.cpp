@@ -74,6 +74,7 @@ constexpr const char* kMonitorPortName = "vigildPort";
 constexpr double kMonitorSendTimeout = 5.0;
 constexpr double kMonitorReceiveTimeout = 5.0;
 constexpr const char* kMonitorSettingsPath = "/etc/vigild.conf";
+constexpr const char* kControllerSettingsKey = "IPMI";
 
 constexpr const char* kInventoryToolPath = "/usr/sbin/machreport";
 constexpr const char* kProfilePath = "/tmp/profile.txt";
@@ -222,6 +223,24 @@ std::string run_inventory_tool() {
   return read_from_start(output.fd);
 }
 
+// The management controller's settings name a host the root-run monitor
+// logs in to and a file it reads as the password: only an administrator
+// changes them. Anyone else's settings are written with those in force.
+DictionaryRef controller_settings_kept(const DictionaryRef& settings,
+                                       const MutableDictionaryRef& context) {
+  if (!settings || context_user_is_admin(context)) return settings;
+  auto current = xml_dictionary_from_file(kMonitorSettingsPath);
+  ValueRef inForce = current ? current->objectForKey(kControllerSettingsKey) : nullptr;
+  if (isEqual(settings->objectForKey(kControllerSettingsKey), inForce)) return settings;
+  auto kept = settings->mutableCopy();
+  if (inForce) {
+    kept->setObject(inForce, kControllerSettingsKey);
+  } else {
+    kept->removeObjectForKey(kControllerSettingsKey);
+  }
+  return kept;
+}
+
 }  // namespace
 
 DictionaryRef kestrel_status(const DictionaryRef&, const MutableDictionaryRef&, int&) {
@@ -254,10 +273,11 @@ DictionaryRef kestrel_profile(const DictionaryRef&, const MutableDictionaryRef&,
   return reply_with("Profile", makeString(profile_text(run_inventory_tool())));
 }
 
-DictionaryRef kestrel_email(const DictionaryRef& request, const MutableDictionaryRef&, int&) {
+DictionaryRef kestrel_email(const DictionaryRef& request, const MutableDictionaryRef& context,
+                            int&) {
   // Anything but a dictionary would leave the monitor a settings file it
   // cannot read.
-  auto settings = as<Dictionary>(request->objectForKey("email"));
+  auto settings = controller_settings_kept(as<Dictionary>(request->objectForKey("email")), context);
   // A test alone needs no settings; it then tries those in force.
   bool test = asksForTestMail(request);
   if (!settings && (!test || request->objectForKey("email"))) return status_reply(kParamErr);

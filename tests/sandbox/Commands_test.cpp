@@ -316,6 +316,32 @@ TEST_F(CommandsTest, EmailReplacesTheSettingsFileWhole) {
   EXPECT_EQ(namesStartingWith("/etc", "vigild.conf"), std::vector<std::string>{"vigild.conf"});
 }
 
+TEST_F(CommandsTest, EmailChangesTheControllerSettingsOnlyForAnAdministrator) {
+  auto withController = [](const char* host) {
+    auto ipmi = dictionaryOf({{"Host", makeString(host)}, {"PasswordFile", makeString("/x")}});
+    return dictionaryOf({{"Email", dictionaryOf({})}, {"IPMI", ipmi}});
+  };
+  auto without = dictionaryOf({{"Email", dictionaryOf({})}});
+  struct Case {
+    const char* user;
+    DictionaryRef inForce, asked, written;
+  } cases[] = {
+      {"carol", withController("bmc"), withController("elsewhere"), withController("bmc")},
+      {"carol", without, withController("elsewhere"), without},
+      {"carol", withController("bmc"), without, withController("bmc")},
+      {"alice", withController("bmc"), withController("elsewhere"), withController("elsewhere")},
+      {"alice", withController("bmc"), without, without},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.user);
+    sandbox_.writeFile("/etc/vigild.conf", xmlOf(c.inForce), 0640);
+    std::string input = xmlOf(dictionaryOf({{"command", makeString("email")}, {"email", c.asked}}));
+    RunResult result = sandbox_.run({.input = input, .environment = {{"REMOTE_USER", c.user}}});
+    expectReply(result, "email", reply("OSStatus", makeInteger(0)));
+    EXPECT_TRUE(isEqual(parsed(sandbox_.readFile("/etc/vigild.conf")), c.written));
+  }
+}
+
 class ProfileTest : public CommandsTest {
  protected:
   static constexpr const char* kProfile = "Hardware: caf\xc3\xa9\n";
