@@ -14,6 +14,7 @@
 
 #include "host/CallerIdentity.h"
 #include "host/Entry.h"
+#include "kestrel/AuditQuery.h"
 #include "platform/AtomicFile.h"
 #include "platform/DeviceRegistry.h"
 #include "platform/MessagePort.h"
@@ -41,6 +42,7 @@ constexpr Command kCommands[] = {
     {"shutdown", kestrel_shutdown},
     {"setBootPath", kestrel_set_boot_path},
     {"getBootPath", kestrel_get_boot_path},
+    {"getAuditLog", kestrel_get_audit_log},
 };
 
 }  // namespace
@@ -307,6 +309,12 @@ DictionaryRef kestrel_get_boot_path(const DictionaryRef&, const MutableDictionar
   if (!bootDevice) return nullptr;
   if (!context_user_is_admin(context)) return message_reply("CONNECT-AUTH");
   return reply_with("Message", bootDevice);
+}
+
+DictionaryRef kestrel_get_audit_log(const DictionaryRef& request,
+                                    const MutableDictionaryRef& context, int&) {
+  if (!context_user_is_admin(context)) return message_reply("CONNECT-AUTH");
+  return audit_log_reply(request, AuditLog().read());
 }
 
 }  // namespace steward

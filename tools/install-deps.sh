@@ -9,6 +9,8 @@ packages="cmake ninja-build g++ pkg-config python3 libexpat1-dev
   libsensors-dev libfreeipmi-dev libipmimonitoring-dev openipmi
   libefivar-dev libefiboot-dev libpci-dev pci.ids msmtp dpkg-dev
   nginx-light fcgiwrap libpam0g-dev curl libcurl4-openssl-dev openssl nettle-dev"
+# The request tool's audit log hashes its records with OpenSSL's libcrypto.
+packages="$packages libssl-dev"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" ||

@@ -167,6 +167,7 @@ std::vector<std::string> Sandbox::bwrapArguments(const RunOptions& options) cons
   if (!options.fakeMachine.empty()) addFakeMachine(options.fakeMachine, &args);
   addFirmware(options.firmware, &args);
   addPrograms(options, &args);
+  addState(options, &args);
   for (const auto& [name, value] : options.environment) {
     args.insert(args.end(), {"--setenv", name, value});
   }
@@ -228,6 +229,12 @@ void Sandbox::addFirmware(RunOptions::Firmware firmware, std::vector<std::string
 void Sandbox::addPrograms(const RunOptions& options, std::vector<std::string>* args) const {
   for (const auto& [name, path] : options.programs)
     args->insert(args->end(), {"--ro-bind", path, "/steward/bin/" + name});
+}
+
+// The registry below it is the same host directory, so it stays in view.
+void Sandbox::addState(const RunOptions& options, std::vector<std::string>* args) const {
+  if (options.keepState)
+    args->insert(args->end(), {"--bind", hostPath("/var/lib/stewardd"), "/var/lib/stewardd"});
 }
 
 std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {

@@ -36,6 +36,7 @@ struct RunOptions {
   // kFakeVariables (read-only or not), or read-only on the host's firmware.
   enum class Firmware { kRecorded, kFake, kFakeReadOnly, kHost } firmware = Firmware::kRecorded;
   std::map<std::string, std::string> programs = {};  // more in /steward/bin: name to host path
+  bool keepState = false;  // /var/lib/stewardd is hostPath()'s, kept between runs
 };
 
 inline constexpr const char* kFakeVariables = "/sys/firmware/efi/efivars/";
@@ -97,6 +98,7 @@ class Sandbox {
   static void addFakeMachine(const std::string& machine, std::vector<std::string>* args);
   void addFirmware(RunOptions::Firmware firmware, std::vector<std::string>* args) const;
   void addPrograms(const RunOptions& options, std::vector<std::string>* args) const;
+  void addState(const RunOptions& options, std::vector<std::string>* args) const;
 
   std::string root_;
   std::unique_ptr<LogCapture> log_;
