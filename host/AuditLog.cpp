@@ -108,31 +108,36 @@ bool AuditLog::append(std::string_view body, std::string* hash, std::string* err
   }
   std::string current;
   // A log just rotated is empty or missing: the chain goes on from the last.
-  if (!readFile(path(0), &current) || current.empty()) (void)readFile(path(1), &current);
-  std::string line = std::string(kPrevPrefix) +
-                     (current.empty() ? std::string(kHashLength, '0') : sha256Hex(lastLine(current))) +
-                     "\"," + std::string(body) + "}";
-  struct stat info;
-  if (lstat(path(0).c_str(), &info) == 0 && static_cast<std::size_t>(info.st_size) >= rotateBytes_) {
-    for (int generation = keep_; generation > 0; --generation) {
-      (void)rename(path(generation - 1).c_str(), path(generation).c_str());
-    }
-  }
+  bool inCurrent = readFile(path(0), &current) && !current.empty();
+  if (!inCurrent) (void)readFile(path(1), &current);
+  // A line cut off by a crash is ended first, so that the check finds it.
+  bool cutOff = inCurrent && current.back() != '\n';
+  std::string previous =
+      current.empty() ? std::string(kHashLength, '0') : sha256Hex(lastLine(current));
+  std::string line = std::string(kPrevPrefix) + previous + "\"," + std::string(body) + "}";
+  if (rotateIfFull()) cutOff = false;
   Descriptor log{open(path(0).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
                       kLogMode)};
   if (log.fd < 0) {
     *error = failure("cannot open", path(0));
     return false;
   }
-  // A line cut off by a crash stays on its own, where the check finds it.
-  std::string_view tail = lstat(path(0).c_str(), &info) == 0 && info.st_size > 0 &&
-                                  !current.empty() && current.back() != '\n'
-                              ? "\n" : "";
-  if (!writeAll(log.fd, std::string(tail) + line + "\n")) {
+  if (!writeAll(log.fd, (cutOff ? "\n" : "") + line + "\n")) {
     *error = failure("cannot write", path(0));
     return false;
   }
   *hash = sha256Hex(line);
+  return true;
+}
+
+bool AuditLog::rotateIfFull() const {
+  struct stat info;
+  if (lstat(path(0).c_str(), &info) != 0 || static_cast<std::size_t>(info.st_size) < rotateBytes_) {
+    return false;
+  }
+  for (int generation = keep_; generation > 0; --generation) {
+    (void)rename(path(generation - 1).c_str(), path(generation).c_str());
+  }
   return true;
 }
 

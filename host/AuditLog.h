@@ -44,6 +44,9 @@ class AuditLog {
   std::string path(int generation) const;  // 0: audit.log, n: audit.log.n
 
  private:
+  // Moves the log and its older files up one place once it is full; true then.
+  bool rotateIfFull() const;
+
   std::string directory_;
   std::size_t rotateBytes_;
   int keep_;

@@ -22,7 +22,6 @@
 #include "host/StewardBatchController.h"
 #include "host/SystemLog.h"
 #include "platform/Format.h"
-#include "steward_kestreldispatcher.h"
 
 namespace steward {
 

@@ -75,7 +75,7 @@ class Reader {
   }
 
  private:
-  static constexpr int kMaximumDepth = 64;
+  static constexpr int kMaximumDepth = 256;
 
   void skipBlanks() {
     while (position_ < text_.size() && std::string_view(" \t\r\n").find(text_[position_]) !=

@@ -68,7 +68,8 @@ void RequestReplay::keep(const DictionaryRef& request, const DictionaryRef& repl
   if (!context_ || !id || !reply || isRefusal(reply)) return;
   auto entries = liveEntries();
   for (std::size_t i = entries->count(); i-- > 0;) {
-    if (matches(*as<Dictionary>(entries->objectAtIndex(i)), request)) entries->removeObjectAtIndex(i);
+    auto entry = as<Dictionary>(entries->objectAtIndex(i));
+    if (matches(*entry, request)) entries->removeObjectAtIndex(i);
   }
   while (entries->count() >= kCapacity) entries->removeObjectAtIndex(0);
   auto entry = makeMutableDictionary();

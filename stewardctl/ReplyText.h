@@ -27,6 +27,10 @@ std::string errorInWords(const std::string& code);
 // the power supplies.
 std::string statusTable(const Dictionary& reply);
 
+// The audit log's records as a table, oldest first, then whether the chain of
+// record hashes holds.
+std::string auditTable(const Dictionary& reply);
+
 // One line for a command carried out: "health ok, 12 sensors, 1 alarm",
 // "service light on", "restarting" ... `request` is what was sent.
 std::string summaryOf(const Dictionary& request, const Dictionary& reply);

@@ -118,6 +118,8 @@ void showText(const Dictionary& request, const Dictionary& reply, bool paged) {
     if (paged) showPaged(text); else std::cout << text;
   } else if (command == "status" && request.count() == 1 && reply.objectForKey("Sensors")) {
     std::cout << statusTable(reply);
+  } else if (command == "getAuditLog") {
+    std::cout << auditTable(reply);
   } else if (command == "getBootPath") {
     std::cout << textOf(reply.objectForKey("Message")) << "\n";
   } else {

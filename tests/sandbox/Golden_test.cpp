@@ -36,8 +36,7 @@ constexpr const char* kInventory = "#!/bin/sh\necho \"$0 $*\" >>/steward/record/
                                    "printf 'Hardware: caf\\303\\251\\n'\n";
 
 struct Case {
-  const char* name;  // the golden files' name
-  const char* user;  // none: no REMOTE_USER
+  const char* name, *user;  // the golden files' name; the caller (none: no REMOTE_USER)
   std::string input;
 };
 
@@ -66,24 +65,19 @@ TEST(Golden, EveryCommandAnswersAndActsAsRecorded) {
   const std::string settings = "<key>email</key><dict><key>To</key><string>a@b.c</string>"
                                "<key>password</key><string>p</string></dict>";
   const Case cases[] = {
-      {"status-admin", "alice", request("status")},
-      {"status-user", "carol", request("status")},
-      {"profile-admin", "alice", request("profile")},
-      {"profile-user", "carol", request("profile")},
+      {"status-admin", "alice", request("status")}, {"status-user", "carol", request("status")},
+      {"profile-admin", "alice", request("profile")}, {"profile-user", "carol", request("profile")},
       {"email-admin", "alice", request("email", settings)},
       {"email-user", "carol", request("email", settings)},
       {"email-missing", "alice", request("email")},
       {"serviceid-on", "alice", request("serviceid", "<key>state</key><integer>1</integer>")},
       {"serviceid-off", "carol", request("serviceid", "<key>state</key><false/>")},
-      {"restart-admin", "alice", request("restart")},
-      {"restart-user", "carol", request("restart")},
+      {"restart-admin", "alice", request("restart")}, {"restart-user", "carol", request("restart")},
       {"shutdown-admin", "bob", request("shutdown")},
       {"shutdown-nobody", nullptr, request("shutdown")},
-      {"setbootpath-admin", "alice", request("setBootPath",
-                                             "<key>bootpath</key><string>pci@0/ide@1</string>")},
+      {"setbootpath-admin", "alice", request("setBootPath", "<key>bootpath</key><string>pci@0/ide@1</string>")},
       {"setbootpath-missing", "alice", request("setBootPath")},
-      {"setbootpath-user", "carol", request("setBootPath",
-                                            "<key>bootpath</key><string>disk1</string>")},
+      {"setbootpath-user", "carol", request("setBootPath", "<key>bootpath</key><string>disk1</string>")},
       {"getbootpath-admin", "alice", request("getBootPath")},
       {"getbootpath-user", "carol", request("getBootPath")},
       {"unknown", "alice", request("restartNow", "<key>clientContext</key><string>c</string>")},
@@ -106,9 +100,8 @@ TEST(Golden, EveryCommandAnswersAndActsAsRecorded) {
     EXPECT_EQ(result.exitStatus, 0);
     std::string effects;
     for (const std::string& path : kWatched) effects += "== " + path + "\n" + sandbox.readFile(path);
-    const std::pair<std::string, std::string> files[] = {{std::string(c.name) + ".xml", result.output},
-                                                         {std::string(c.name) + ".effects", effects}};
-    for (const auto& [name, bytes] : files) {
+    for (const auto& [name, bytes] : {std::pair{std::string(c.name) + ".xml", result.output},
+                                      {std::string(c.name) + ".effects", effects}}) {
       if (record) {
         fs::create_directories(kGoldenDirectory);
         std::ofstream(kGoldenDirectory / name, std::ios::binary) << bytes;

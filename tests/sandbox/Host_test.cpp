@@ -296,7 +296,7 @@ TEST(Batch, EveryItemIsAnsweredByItsBundleOrTheToolItself) {
                                                            {"clientContext", kClientContext}})))
       << result.output;
   EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_TRUE(sandbox.logTexts().empty());
+  EXPECT_TRUE(unaudited(sandbox).empty());
   // Each bundle that ran has its own context, saved without the caller.
   EXPECT_TRUE(isEqual(sandbox.storedContext("recorder"),
                       dictionaryOf({{"contextDirty", makeBoolean(false)},

@@ -71,11 +71,19 @@ TEST(RequestTest, EachCommandAsksWhatTheServiceKnows) {
       {{"email", "set", "f"}, settings, R"({"command":"email","email":{"Email":{}}})"},
       {{"raw", "f"}, "<plist version=\"1.0\"><dict><key>command</key><string>x</string></dict></plist>",
        R"({"command":"x"})"},
+      {{"audit"}, "", R"({"command":"getAuditLog"})"},
+      {{"audit", "--since", "2026-02-29"}, "", nullptr},
+      {{"audit", "--since", "2024-02-29T23:59:60"}, "", nullptr},
+      {{"audit", "--since", "2024-02-29T23:05:09"}, "",
+       R"({"command":"getAuditLog","from":{"$date":"2024-02-29T23:05:09Z"}})"},
+      {{"audit", "--since", "1999-12-31"}, "",
+       R"({"command":"getAuditLog","from":{"$date":"1999-12-31T00:00:00Z"}})"},
+      {{"audit", "--since", "1999-12-31 "}, "", nullptr},
   };
   for (const auto& c : cases) {
     std::string error;
     auto request = requestFor(c.command, c.file, &error);
-    EXPECT_EQ(jsonOf(request), c.json) << error;
+    EXPECT_EQ(jsonOf(request), c.json ? c.json : "null") << error;
   }
   const struct { std::vector<std::string> command; std::string file; const char* error; } refused[] = {
       {{"boot", "list"}, "", "the service has no request for the list of boot entries"},
