@@ -89,10 +89,11 @@ void record_request(AuditLog& log, const DictionaryRef& request, const StringRef
   std::string what = who + " " + (command ? command->str() : "-") + " " +
                      jsonText(resultOf(reply));
   std::string hash, error;
+  // A system log that is behind never holds up the reply.
   if (log.append(audit_record_body(request, user, reply, unixTime), &hash, &error)) {
-    log_notice("audit: " + what + " #" + hash.substr(0, 16) + "\n");
+    log_notice_without_waiting("audit: " + what + " #" + hash.substr(0, 16) + "\n");
   } else {
-    log_notice("audit: " + what + " not recorded: " + error + "\n");
+    log_notice_without_waiting("audit: " + what + " not recorded: " + error + "\n");
   }
 }
 
