@@ -15,6 +15,7 @@ constexpr std::string_view kChangingCommands[] = {"email", "serviceid", "restart
                                                   "setBootPath"};
 constexpr std::string_view kSecretWords[] = {"password", "secret", "passphrase"};
 constexpr const char* kMask = "********";
+constexpr std::size_t kMaximumParametersLength = 64 * 1024;
 
 bool namesSecret(std::string key) {
   std::transform(key.begin(), key.end(), key.begin(),
@@ -73,11 +74,16 @@ std::string audit_record_body(const DictionaryRef& request, const StringRef& use
   auto parameters = request->mutableCopy();
   parameters->removeObjectForKey("command");
   parameters->removeObjectForKey("clientContext");
+  std::string shown = jsonText(masked_secrets(parameters));
+  // One outsized request must not swell every later append's read of the log.
+  if (shown.size() > kMaximumParametersLength) {
+    shown = jsonText(makeString("<" + std::to_string(shown.size()) + " bytes, not kept>"));
+  }
   return member("time", makeString(isoTime(unixTime))) + "," + member("user", user) + "," +
-         member("command", request->objectForKey("command")) + "," +
-         member("parameters", masked_secrets(parameters)) + "," +
-         member("old", verified(reply, "Previous")) + "," +
-         member("new", verified(reply, "Observed")) + "," + member("result", resultOf(reply));
+         member("command", request->objectForKey("command")) + ",\"parameters\":" + shown + "," +
+         member("old", masked_secrets(verified(reply, "Previous"))) + "," +
+         member("new", masked_secrets(verified(reply, "Observed"))) + "," +
+         member("result", resultOf(reply));
 }
 
 void record_request(AuditLog& log, const DictionaryRef& request, const StringRef& user,

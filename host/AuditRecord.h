@@ -21,7 +21,8 @@ ValueRef masked_secrets(const ValueRef& value);
 
 // The members of the record's JSON object, in a fixed order: "time", "user"
 // (null for none), "command", "parameters" (the request without "command"
-// and "clientContext", masked), "old", "new", "result".
+// and "clientContext", masked; a note of its size instead when its JSON is
+// longer than 64 KiB), "old", "new" (masked too), "result".
 std::string audit_record_body(const DictionaryRef& request, const StringRef& user,
                               const DictionaryRef& reply, double unixTime);
 

@@ -99,6 +99,9 @@ TEST(AuditRecord, SecretsAreMaskedAtAnyDepthAndTheRecordReadsBack) {
                   R"({"email":{"SMTPPassword":"********","To":"a\"\u000a","list":[{"Client_SECRET":)"
                   R"("********","n":0.5}]},"passphraseHint":"********"},"old":"old","new":true,"result":0)");
   EXPECT_EQ(jsonText(valueOfJson("{" + body + "}")), "{" + body + "}");
+  request->setObject(makeString(std::string(70000, 'x')), "email");
+  EXPECT_NE(audit_record_body(request, nullptr, reply, 0).find(
+                R"("parameters":"<70040 bytes, not kept>")"), std::string::npos);
 }
 
 // Kept at 1000 s: a reply to alice's "r1" restart and others never to be given.
