@@ -217,7 +217,7 @@ std::string auditTable(const Dictionary& reply) {
   };
   for (const auto& record : dictionariesAt(reply, "Records")) {
     if (auto line = record->objectForKey("Unreadable")) {
-      rows.push_back({"unreadable: " + textOf(line)});
+      rows.push_back({"?", "-", "-", "UNREADABLE", "-", textOf(line)});  // keeps the columns
       continue;
     }
     Row row;

@@ -163,6 +163,19 @@ TEST(JudgeTest, SaysEveryFailureInWords) {
   EXPECT_EQ(judge(Exchange{false, 0, "", "cannot connect"}).failure, "cannot connect");
 }
 
+TEST(AuditTest, RecordsInColumnsAndTheChainsVerdict) {
+  auto reply = as<Dictionary>(plist(
+      "<dict><key>Records</key><array><dict><key>time</key><string>T</string><key>user</key>"
+      "<string>alice</string><key>command</key><string>email</string><key>result</key>"
+      "<integer>0</integer><key>new</key><dict><key>a</key><true/></dict></dict><dict>"
+      "<key>Unreadable</key><string>{x</string></dict></array><key>ChainIntact</key><false/>"
+      "<key>BrokenAt</key><string>audit.log:2</string></dict>"));
+  EXPECT_EQ(auditTable(*reply), "  TIME  USER   COMMAND  RESULT      OLD  NEW\n"
+                                "  T     alice  email    0           -    {\"a\":true}\n"
+                                "  ?     -      -        UNREADABLE  -    {x\n"
+                                "CHAIN BROKEN at audit.log:2\n");
+}
+
 TEST(StatusTest, LimitsPassedCountAsAlarms) {
   auto reply = as<Dictionary>(plist(
       "<dict><key>Health</key><string>critical</string><key>Sensors</key><array>"
