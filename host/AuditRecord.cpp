@@ -24,11 +24,6 @@ bool namesSecret(std::string key) {
                      [&](std::string_view word) { return key.find(word) != std::string::npos; });
 }
 
-bool isRefusal(const DictionaryRef& reply) {
-  auto message = reply ? as<String>(reply->objectForKey("Message")) : nullptr;
-  return message && message->str() == "CONNECT-AUTH";
-}
-
 // The reply's verdict: its message, status or error, in that order.
 ValueRef resultOf(const DictionaryRef& reply) {
   if (!reply) return nullptr;
@@ -52,6 +47,11 @@ std::string member(const char* key, const ValueRef& value) {
 bool is_changing_command(std::string_view command) {
   return std::find(std::begin(kChangingCommands), std::end(kChangingCommands), command) !=
          std::end(kChangingCommands);
+}
+
+bool is_refusal(const DictionaryRef& reply) {
+  auto message = reply ? as<String>(reply->objectForKey("Message")) : nullptr;
+  return message && message->str() == "CONNECT-AUTH";
 }
 
 ValueRef masked_secrets(const ValueRef& value) {
@@ -90,7 +90,7 @@ void record_request(AuditLog& log, const DictionaryRef& request, const StringRef
                     const DictionaryRef& reply, double unixTime) {
   auto command = as<String>(request->objectForKey("command"));
   bool changing = command && is_changing_command(command->str()) && !isDryRun(request);
-  if (!changing && !isRefusal(reply)) return;
+  if (!changing && !is_refusal(reply)) return;
   std::string who = user ? user->str() : "-";
   std::string what = who + " " + (command ? command->str() : "-") + " " +
                      jsonText(resultOf(reply));

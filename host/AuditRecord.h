@@ -15,6 +15,9 @@ namespace steward {
 // Whether a command changes the machine; new changing commands join the list.
 bool is_changing_command(std::string_view command);
 
+// Whether the reply refuses the caller ("Message" "CONNECT-AUTH").
+bool is_refusal(const DictionaryRef& reply);
+
 // A copy in which the value of every dictionary key naming a password, secret
 // or passphrase (in any case), at any depth, is replaced by "********".
 ValueRef masked_secrets(const ValueRef& value);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "host/AuditRecord.h"
 #include "host/CallerIdentity.h"
 #include "kestrel/ChangeReport.h"
 
@@ -14,10 +15,6 @@ constexpr const char* kRepliesKey = "requestReplies";
 std::string textFor(const ValueRef& value) {
   auto string = as<String>(value);
   return string ? string->str() : std::string();
-}
-
-bool isRefusal(const DictionaryRef& reply) {
-  return reply && textFor(reply->objectForKey("Message")) == "CONNECT-AUTH";
 }
 
 }  // namespace
@@ -65,7 +62,7 @@ DictionaryRef RequestReplay::storedReply(const DictionaryRef& request) const {
 
 void RequestReplay::keep(const DictionaryRef& request, const DictionaryRef& reply) {
   StringRef id = requestId(request);
-  if (!context_ || !id || !reply || isRefusal(reply)) return;
+  if (!context_ || !id || !reply || is_refusal(reply)) return;
   auto entries = liveEntries();
   for (std::size_t i = entries->count(); i-- > 0;) {
     auto entry = as<Dictionary>(entries->objectAtIndex(i));
