@@ -246,6 +246,9 @@ void Sandbox::addState(const RunOptions& options, std::vector<std::string>* args
 }
 
 std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {
+  // The log socket's queue is short and syslog(3) waits when it is full:
+  // take in what earlier runs sent, so that a daemon started now is not held.
+  log_->lines();
   std::vector<std::string> args = bwrapArguments(options);  // the child may not allocate
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
