@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/AuditRecord.h"
 #include "host/CallerIdentity.h"
 #include "host/Entry.h"
 #include "kestrel/AuditQuery.h"
@@ -30,43 +31,6 @@
 #include "platform/XmlPropertyList.h"
 
 namespace steward {
-
-namespace {
-
-struct Command {
-  std::string_view name;
-  KestrelHandler handler;
-};
-
-// Compared in this order.
-constexpr Command kCommands[] = {
-    {"status", kestrel_status},
-    {"profile", kestrel_profile},
-    {"email", kestrel_email},
-    {"serviceid", kestrel_serviceid},
-    {"restart", kestrel_restart},
-    {"shutdown", kestrel_shutdown},
-    {"setBootPath", kestrel_set_boot_path},
-    {"getBootPath", kestrel_get_boot_path},
-    {"powerSchedule", kestrel_power_schedule},
-    {"getAuditLog", kestrel_get_audit_log},
-};
-
-}  // namespace
-
-DictionaryRef kestrel_dispatch(const DictionaryRef& request,
-                               const MutableDictionaryRef& context,
-                               int& lockFileFD) {
-  steward_assert(request);
-  StringRef command = as<String>(request->objectForKey("command"));
-  if (!command) return nullptr;
-  for (const Command& entry : kCommands) {
-    if (command->str() == entry.name) {
-      return entry.handler(request, context, lockFileFD);
-    }
-  }
-  return nullptr;
-}
 
 // The command handlers and what they share.
 
@@ -365,6 +329,48 @@ DictionaryRef kestrel_get_audit_log(const DictionaryRef& request,
                                     const MutableDictionaryRef& context, int&) {
   if (!context_user_is_admin(context)) return message_reply("CONNECT-AUTH");
   return audit_log_reply(request, AuditLog().read());
+}
+
+// The command table and its dispatcher.
+
+namespace {
+
+struct Command {
+  std::string_view name;
+  KestrelHandler handler;
+};
+
+// Compared in this order.
+constexpr Command kCommands[] = {
+    {"status", kestrel_status},
+    {"profile", kestrel_profile},
+    {"email", kestrel_email},
+    {"serviceid", kestrel_serviceid},
+    {"restart", kestrel_restart},
+    {"shutdown", kestrel_shutdown},
+    {"setBootPath", kestrel_set_boot_path},
+    {"getBootPath", kestrel_get_boot_path},
+    {"powerSchedule", kestrel_power_schedule},
+    {"getAuditLog", kestrel_get_audit_log},
+};
+
+}  // namespace
+
+DictionaryRef kestrel_dispatch(const DictionaryRef& request,
+                               const MutableDictionaryRef& context,
+                               int& lockFileFD) {
+  steward_assert(request);
+  StringRef command = as<String>(request->objectForKey("command"));
+  if (!command) return nullptr;
+  for (const Command& entry : kCommands) {
+    if (command->str() == entry.name) {
+      if (is_changing_command(entry.name) && hasMalformedDryRun(request)) {
+        return status_reply(kParamErr);
+      }
+      return entry.handler(request, context, lockFileFD);
+    }
+  }
+  return nullptr;
 }
 
 }  // namespace steward

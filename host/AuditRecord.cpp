@@ -11,8 +11,8 @@ namespace steward {
 
 namespace {
 
-constexpr std::string_view kChangingCommands[] = {"email", "serviceid", "restart", "shutdown",
-                                                  "setBootPath"};
+constexpr std::string_view kChangingCommands[] = {"email",       "serviceid",    "restart",
+                                                  "shutdown",    "setBootPath",  "powerSchedule"};
 constexpr std::string_view kSecretWords[] = {"password", "secret", "passphrase"};
 constexpr const char* kMask = "********";
 constexpr std::size_t kMaximumParametersLength = 64 * 1024;

@@ -22,6 +22,11 @@ bool isDryRun(const DictionaryRef& request) {
   return flag && flag->value();
 }
 
+bool hasMalformedDryRun(const DictionaryRef& request) {
+  ValueRef flag = request->objectForKey("dryRun");
+  return flag && !as<Boolean>(flag);
+}
+
 DictionaryRef makePlan(bool allowed, const std::vector<std::vector<std::string>>& run,
                        const std::vector<PlannedChange>& changes) {
   auto plan = makeMutableDictionary();

@@ -11,6 +11,9 @@ namespace steward {
 
 // True when the request asks for a dry run ("dryRun" true).
 bool isDryRun(const DictionaryRef& request);
+// True when "dryRun" is there but not a boolean: such a request must not be
+// carried out, as its sender may have meant a dry run.
+bool hasMalformedDryRun(const DictionaryRef& request);
 
 // One file, property, variable or unit a command would change; old is none
 // when there is nothing there yet or it cannot be read.

@@ -107,6 +107,7 @@ TEST_F(LightTest, BadLeasesAreRefusedAndPlansChangeNothing) {
       "<key>state</key><true/><key>reason</key><string>why</string>",
       "<key>state</key><true/><key>seconds</key><integer>5</integer>"
       "<key>reason</key><string>a&#10;b</string>",
+      "<key>state</key><true/><key>dryRun</key><string>true</string>",  // meant as a plan
   };
   for (const char* more : refused) {
     auto reply = ask("serviceid", more);
