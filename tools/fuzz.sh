@@ -2,7 +2,8 @@
 # Runs one fuzzer for longer than the test run does, from its seed corpus and
 # dictionary, and keeps what it finds:
 #
-#   tools/fuzz.sh TARGET MINUTES    TARGET: xml, binary, text, messageport, request, smbios or nvram
+#   tools/fuzz.sh TARGET MINUTES    TARGET: xml, binary, text, messageport, request, smbios, nvram
+#                                   or fastcgi
 #
 # New inputs go to build-fuzz/corpus/TARGET_fuzz (later runs, tools/run-tests.sh
 # included, start from them too); crashes and failed checks are written to
@@ -11,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ $# -ne 2 ] || [ ! -f "tests/fuzz/${1%_fuzz}_fuzz.cpp" ]; then
-  echo "usage: tools/fuzz.sh xml|binary|text|messageport|request|smbios|nvram MINUTES" >&2
+  echo "usage: tools/fuzz.sh xml|binary|text|messageport|request|smbios|nvram|fastcgi MINUTES" >&2
   exit 2
 fi
 target=${1%_fuzz}_fuzz

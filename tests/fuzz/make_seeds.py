@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the binary seeds of corpus/binary_fuzz and corpus/messageport_fuzz
-(the text seeds are written by hand). Run it from anywhere; commit its output."""
+"""Writes the binary seeds of corpus/binary_fuzz, messageport_fuzz, smbios_fuzz
+and fastcgi_fuzz (the text seeds are written by hand). Run it from anywhere; commit its output."""
 import pathlib
 import struct
 
@@ -101,9 +101,30 @@ DIMMS = {"ddr4_16g.bin": dimm(16384, [b"DIMM_A1", b"BANK 0", b"Maker", b"SN1", b
          "empty_slot.bin": dimm(0, [b"DIMM_C1"]), "short.bin": dimm(8192, [], 0x15),
          "no_strings.bin": dimm(1024, [])[:-1]}
 
+
+def record(kind, content, ident=1):  # a FastCGI record, padded as servers pad
+    pad = -len(content) % 8
+    return struct.pack(">BBHHBB", 1, kind, ident, len(content), pad, 0) + content + b"\0" * pad
+
+
+def params(pairs):
+    length = lambda n: bytes([n]) if n < 128 else struct.pack(">I", n | 0x80000000)
+    return b"".join(length(len(k)) + length(len(v)) + k + v for k, v in pairs)
+
+
+BEGIN = record(1, struct.pack(">HB5x", 1, 0))
+LOGIN = params([(b"REMOTE_ADDR", b"10.0.0.7"), (b"HTTP_AUTHORIZATION", b"Basic YWxpY2U6c2VjcmV0")])
+REQUESTS = {"login.bin": BEGIN + record(4, LOGIN) + record(4, b"") + record(5, b""),
+            "management_first.bin": record(9, params([(b"FCGI_MAX_CONNS", b"")]), 0) + BEGIN
+            + record(4, b"") + record(5, b""),
+            "long_value.bin": BEGIN + record(4, params([(b"X", b"v" * 300)])) + record(4, b"")
+            + record(5, b"body") + record(5, b""),
+            "authorizer_role.bin": record(1, struct.pack(">HB5x", 2, 0)) + record(4, b""),
+            "cut.bin": (BEGIN + record(4, LOGIN))[:30]}
+
 if __name__ == "__main__":
     for target, files in (("binary_fuzz", dict(seeds())), ("messageport_fuzz", FRAMES),
-                          ("smbios_fuzz", DIMMS)):
+                          ("smbios_fuzz", DIMMS), ("fastcgi_fuzz", REQUESTS)):
         (HERE / target).mkdir(parents=True, exist_ok=True)
         for name, data in files.items():
             (HERE / target / name).write_bytes(data)
