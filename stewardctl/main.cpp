@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/PropertyList.h"
+#include "stewardctl/ChangeText.h"
 #include "stewardctl/CommandLine.h"
 #include "stewardctl/Credentials.h"
 #include "stewardctl/Discovery.h"
@@ -63,20 +64,19 @@ int runDiscover(const Options& options) {
   return 0;
 }
 
-bool confirmed(const Dictionary& request, const std::vector<Target>& targets) {
-  int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
-  if (tty < 0) {
-    std::cerr << "stewardctl: this command changes the machine; confirm it with --yes\n";
-    return false;
-  }
+bool confirmed(int tty, const Dictionary& request, const std::vector<Target>& targets) {
   std::string question = "Send \"" + textOf(request.objectForKey("command")) + "\" to";
   for (const auto& target : targets) question += " " + target.label;
   question += "? [y/N] ";
   (void)!write(tty, question.data(), question.size());
   char answer = 0;
-  bool yes = read(tty, &answer, 1) == 1 && (answer == 'y' || answer == 'Y');
-  close(tty);
-  return yes;
+  return read(tty, &answer, 1) == 1 && (answer == 'y' || answer == 'Y');
+}
+
+DictionaryRef withDryRun(const Dictionary& request) {
+  auto copy = request.mutableCopy();
+  copy->setObject(makeBoolean(true), "dryRun");
+  return copy;
 }
 
 bool addCredentials(std::vector<Target>* targets, std::string* error) {
@@ -113,7 +113,9 @@ void showPaged(const std::string& text) {
 // The full answer of one host, for people.
 void showText(const Dictionary& request, const Dictionary& reply, bool paged) {
   const std::string command = textOf(request.objectForKey("command"));
-  if (command == "profile") {
+  if (auto plan = as<Dictionary>(reply.objectForKey("Plan"))) {
+    std::cout << planText(*plan);
+  } else if (command == "profile") {
     std::string text = textOf(reply.objectForKey("Profile"));
     if (paged) showPaged(text); else std::cout << text;
   } else if (command == "status" && request.count() == 1 && reply.objectForKey("Sensors")) {
@@ -179,7 +181,7 @@ int report(const Options& options, const Dictionary& request, const std::vector<
   }
   std::size_t labelWidth = 0;
   for (const auto& r : results) labelWidth = std::max(labelWidth, r.label.size());
-  const bool sections = options.command[0] == "profile";
+  const bool sections = options.command[0] == "profile" || options.dryRun;
   for (const auto& r : results) {
     if (sections && r.outcome.ok()) {
       std::cout << "== " << r.label << "\n";
@@ -215,6 +217,11 @@ int run(int argc, char** argv) {
     std::cerr << "stewardctl: " << error << "\n";
     return kUsageExit;
   }
+  if (options.dryRun && !isChanging(*request)) {
+    std::cerr << "stewardctl: --dry-run is for commands that change something\n";
+    return kUsageExit;
+  }
+  if (options.dryRun) request = withDryRun(*request);
   std::vector<Target> targets;
   for (const auto& text : options.hosts) {
     Target target;
@@ -242,18 +249,37 @@ int run(int argc, char** argv) {
     std::cerr << "stewardctl: no host found\n";
     return 1;
   }
-  if (isDestructive(*request) && !options.yes && !confirmed(*request, targets)) return kUsageExit;
+  const bool ask = isDestructive(*request) && !options.dryRun && !options.yes;
+  int tty = ask ? open("/dev/tty", O_RDWR | O_CLOEXEC) : -1;
+  if (ask && tty < 0) {
+    std::cerr << "stewardctl: this command changes the machine; confirm it with --yes\n";
+    return kUsageExit;
+  }
   if (!addCredentials(&targets, &error)) {
     std::cerr << "stewardctl: " << error << "\n";
     return kUsageExit;
   }
-  std::string body = xmlOf(request);
-  auto exchanges = postToAll(targets, body, {options.cacert, options.timeout, options.parallel});
-  std::vector<Result> results;
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    results.push_back({targets[i].label, judge(exchanges[i])});
+  const TransportSettings settings{options.cacert, options.timeout, options.parallel};
+  auto ask_all = [&](const DictionaryRef& sent) {
+    auto exchanges = postToAll(targets, xmlOf(sent), settings);
+    std::vector<Result> results;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      results.push_back({targets[i].label, judge(exchanges[i])});
+    }
+    return results;
+  };
+  if (ask) {
+    // What would happen, host by host, before the question.
+    Options planned = options;
+    planned.dryRun = true;
+    planned.output = OutputMode::kText;
+    DictionaryRef plan = withDryRun(*request);
+    report(planned, *plan, ask_all(plan));
+    bool yes = confirmed(tty, *request, targets);
+    close(tty);
+    if (!yes) return kUsageExit;
   }
-  return report(options, *request, results);
+  return report(options, *request, ask_all(request));
 }
 
 }  // namespace
