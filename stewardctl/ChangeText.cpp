@@ -51,7 +51,7 @@ std::string duration(std::int64_t seconds) {
 
 std::string shortText(const ValueRef& value) {
   if (!value) return "(none)";
-  if (auto text = as<String>(value)) return text->str();
+  if (auto text = as<String>(value)) return text->str().empty() ? "(none)" : text->str();
   if (auto date = as<Date>(value)) {
     CivilTime t;
     if (!civilTimeOf(date->secondsSinceReference(), &t)) return jsonOf(value);
@@ -83,7 +83,7 @@ std::string planText(const Dictionary& plan) {
     out += "  change  " + stringAt(*change, "Target");
     if (multiLine(old) || multiLine(replacement)) {
       out += "\n";
-      appendLineChange(shortText(old), shortText(replacement), &out);
+      appendLineChange(old ? shortText(old) : "", replacement ? shortText(replacement) : "", &out);
     } else if (old || replacement) {
       out += ": " + shortText(old) + " -> " + shortText(replacement) + "\n";
     } else {
