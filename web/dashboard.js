@@ -492,7 +492,7 @@ async function change(line, question, action, request, doing, done) {
   const reply = await askSaying(line, sent, doing, 'Not done');
   if (!reply) return null;
   const verified = verifiedWords(reply);
-  say(line, verified ? `${done} (${verified})` : done, Boolean(verified?.startsWith('NOT')));
+  say(line, `${done}${verified ? ` (${verified})` : ''}.`, Boolean(verified?.startsWith('NOT')));
   return reply;
 }
 
@@ -504,12 +504,12 @@ async function setBootDevice(event) {
   const question = once ? `Start the machine from "${value}" the next time only?`
     : `Make the machine start from "${value}" from now on?`;
   await change('boot-result', question, 'Set boot device', request, 'Setting…',
-    once ? `Next start from ${value}.` : `Boot device set to ${value}.`);
+    once ? `Next start from ${value}` : `Boot device set to ${value}`);
 }
 
 async function clearOnce() {
   if (await change('boot-result', 'Take back the next start\'s device?', 'Clear',
-    () => ({ command: 'setBootPath', clearOnce: true }), 'Clearing…', 'Cleared.')) {
+    () => ({ command: 'setBootPath', clearOnce: true }), 'Clearing…', 'Cleared')) {
     $('boot-clear-once').hidden = true;
   }
 }
@@ -651,10 +651,10 @@ $('boot-clear-once').addEventListener('click', clearOnce);
 $('power-cancel').addEventListener('click', () => readPending(true));
 $('email-test').addEventListener('click', testMail);
 $('restart').addEventListener('click', () => power('restart',
-  'Restart the machine now? Everything running on it stops.', 'Restart', 'Restarting now.'));
+  'Restart the machine? Everything running on it stops.', 'Restart', 'Restarting now'));
 $('shutdown').addEventListener('click', () => power('shutdown',
-  'Shut the machine down now? It stays off until someone starts it.', 'Shut down',
-  'Shutting down now.'));
+  'Shut the machine down? It stays off until someone starts it.', 'Shut down',
+  'Shutting down now'));
 $('profile-load').addEventListener('click', loadProfile);
 $('profile-search').addEventListener('input', showProfile);
 $('email').addEventListener('submit', saveEmail);
