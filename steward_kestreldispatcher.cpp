@@ -14,6 +14,7 @@
 
 #include "host/CallerIdentity.h"
 #include "host/Entry.h"
+#include "kestrel/AuditQuery.h"
 #include "kestrel/BootPathChange.h"
 #include "kestrel/BootPublication.h"
 #include "kestrel/ChangeReport.h"
@@ -48,6 +49,7 @@ constexpr Command kCommands[] = {
     {"setBootPath", kestrel_set_boot_path},
     {"getBootPath", kestrel_get_boot_path},
     {"powerSchedule", kestrel_power_schedule},
+    {"getAuditLog", kestrel_get_audit_log},
 };
 
 }  // namespace
@@ -357,6 +359,12 @@ DictionaryRef kestrel_get_boot_path(const DictionaryRef& request,
   if (!bootDevice) return nullptr;
   if (!context_user_is_admin(context)) return message_reply("CONNECT-AUTH");
   return withBootDetails(request, *options, reply_with("Message", bootDevice));
+}
+
+DictionaryRef kestrel_get_audit_log(const DictionaryRef& request,
+                                    const MutableDictionaryRef& context, int&) {
+  if (!context_user_is_admin(context)) return message_reply("CONNECT-AUTH");
+  return audit_log_reply(request, AuditLog().read());
 }
 
 }  // namespace steward

@@ -46,6 +46,10 @@ DictionaryRef kestrel_set_boot_path(const DictionaryRef& request,
 DictionaryRef kestrel_get_boot_path(const DictionaryRef& request,
                                     const MutableDictionaryRef& context,
                                     int& lockFileFD);
+// The audit log's records of a time range; administrators only.
+DictionaryRef kestrel_get_audit_log(const DictionaryRef& request,
+                                    const MutableDictionaryRef& context,
+                                    int& lockFileFD);
 
 // The pending delayed restart or shutdown, read or cancelled.
 DictionaryRef kestrel_power_schedule(const DictionaryRef& request,

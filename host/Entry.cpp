@@ -17,11 +17,11 @@
 #include "host/CallerIdentity.h"
 #include "host/ContextStore.h"
 #include "host/ExceptionGuard.h"
+#include "host/RecordedDispatch.h"
 #include "host/RequestEnvelope.h"
 #include "host/StewardBatchController.h"
 #include "host/SystemLog.h"
 #include "platform/Format.h"
-#include "steward_kestreldispatcher.h"
 
 namespace steward {
 
@@ -232,8 +232,7 @@ std::string answer_request(const std::optional<std::string>& input,
         std::strcmp(toolName, kBatchToolName) == 0) {
       response = runBatch(request, context, lockFileFD);
     } else if (command) {
-      response = replyGuarded(
-          [&] { return kestrel_dispatch(request, context, lockFileFD); });
+      response = dispatch_recorded(request, context, lockFileFD);
     }
     response = dictionary_with_added_key(response, command, "command");
     response =

@@ -11,12 +11,12 @@
 #include "host/ContextStore.h"
 #include "host/Entry.h"
 #include "host/ExceptionGuard.h"
+#include "host/RecordedDispatch.h"
 #include "host/StewardBundle.h"
 #include "host/SystemLog.h"
 #include "platform/Archiver.h"
 #include "platform/BundleLoader.h"
 #include "platform/Format.h"
-#include "steward_kestreldispatcher.h"
 
 namespace steward {
 
@@ -166,7 +166,7 @@ void StewardBatchController::processInputWithParameters(
   MutableDictionaryRef context = get_and_lock_context(name->str(), &lockFileFD);
   add_user_to_context(context);
   DictionaryRef reply = replyGuarded([&]() -> DictionaryRef {
-    if (own) return kestrel_dispatch(request, context, lockFileFD);
+    if (own) return dispatch_recorded(request, context, lockFileFD);
     if (!bundle->type().doProcessInput) return errorReply("CANNOT_RUN_BUNDLE_ERR");
     return bundle->type().doProcessInput(bundle->instance(), request, context,
                                          lockFileFD);

@@ -80,9 +80,7 @@ void appendTimestamp(SignalSafeText* out) {
   out->decimal(seconds % 60, 2);
 }
 
-}  // namespace
-
-void log_notice_from_signal(const char* text) {
+void sendDatagram(const char* text, int flags) {
   int savedErrno = errno;
   SignalSafeText datagram;
   datagram.text("<").decimal(kNoticePriority).text(">");
@@ -94,11 +92,19 @@ void log_notice_from_signal(const char* text) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, "/dev/log", sizeof "/dev/log");
-    sendto(fd, datagram.c_str(), std::strlen(datagram.c_str()), MSG_NOSIGNAL,
+    sendto(fd, datagram.c_str(), std::strlen(datagram.c_str()), MSG_NOSIGNAL | flags,
            reinterpret_cast<sockaddr*>(&address), sizeof address);
     close(fd);
   }
   errno = savedErrno;
+}
+
+}  // namespace
+
+void log_notice_from_signal(const char* text) { sendDatagram(text, 0); }
+
+void log_notice_without_waiting(const std::string& text) {
+  sendDatagram(text.c_str(), MSG_DONTWAIT);
 }
 
 }  // namespace steward

@@ -12,6 +12,10 @@ inline constexpr int kNoticePriority = 13;  // LOG_USER | LOG_NOTICE
 // Normal code paths: through syslog(3).
 void log_notice(const std::string& text);
 
+// For copies of what is kept elsewhere: never waits for a log that is behind
+// (a full socket queue); the message is then dropped. Cut at 512 bytes.
+void log_notice_without_waiting(const std::string& text);
+
 // For signal handlers: no lock, no allocation. Sends one datagram straight to
 // /dev/log in the form syslog(3) uses; the timestamp is UTC.
 void log_notice_from_signal(const char* text);

@@ -1,7 +1,9 @@
 #include "stewardctl/CommandLine.h"
 
+#include <cstdio>
 #include <cstdlib>
 
+#include "platform/CivilTime.h"
 #include "platform/PropertyList.h"
 
 namespace steward::ctl {
@@ -14,6 +16,7 @@ const char kUsage[] =
     "          | power status | power cancel | boot get | boot list\n"
     "          | boot set VALUE [--once] | boot clear-once | profile | email get\n"
     "          | email set FILE | email test | raw FILE\n"
+    "          | audit [--since YYYY-MM-DD[THH:MM:SS]]  (UTC)\n"
     "options:  --json | --plist    output for programs\n"
     "          --dry-run           show what a change would do, change nothing\n"
     "          --cacert FILE       trust this certificate authority\n"
@@ -100,6 +103,25 @@ DictionaryRef withFlags(DictionaryRef base, const std::vector<std::string>& comm
   return ok ? request : nullptr;
 }
 
+// "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM:SS", UTC, as a date; none otherwise.
+ValueRef dateOf(const std::string& text) {
+  int year = 0, length = 0;
+  unsigned month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  bool dateOnly = std::sscanf(text.c_str(), "%4d-%2u-%2u%n", &year, &month, &day, &length) == 3 &&
+                  static_cast<std::size_t>(length) == text.size();
+  bool full = std::sscanf(text.c_str(), "%4d-%2u-%2uT%2u:%2u:%2u%n", &year, &month, &day, &hour,
+                          &minute, &second, &length) == 6 &&
+              static_cast<std::size_t>(length) == text.size();
+  if ((!dateOnly && !full) || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 ||
+      second > 59 ||
+      day > daysFromCivil(year + (month == 12), month % 12 + 1, 1) - daysFromCivil(year, month, 1)) {
+    return nullptr;
+  }
+  double unix = static_cast<double>(daysFromCivil(year, month, day)) * 86400 + hour * 3600 +
+                minute * 60 + second;
+  return Date::fromUnixTime(unix);
+}
+
 DictionaryRef dictionaryFromFile(const std::string& contents, std::string* error) {
   std::string reason;
   auto value = propertyListFromData(contents, Mutability::kImmutable, nullptr, &reason);
@@ -143,6 +165,9 @@ bool parseCommandLine(int argc, const char* const* argv, Options* options,
       options->command.insert(options->command.end(), {arg, text});
     } else if (arg == "--dry-run") {
       options->dryRun = true;
+    } else if (arg == "--since") {  // the audit view's, kept with the command
+      if (!value(&text)) return false;
+      options->command.insert(options->command.end(), {arg, text});
     } else if (arg == "--all") {
       options->all = true;
     } else if (arg == "--yes" || arg == "-y") {
@@ -247,6 +272,13 @@ DictionaryRef requestFor(const std::vector<std::string>& command,
       return nullptr;
     }
     return withEntry("email", settings, "email");
+  }
+  if (name == "audit" && count == 1) return commandOnly("getAuditLog");
+  if (name == "audit" && count == 3 && verb == "--since") {
+    ValueRef since = dateOf(command[2]);
+    if (since) return withEntry("getAuditLog", since, "from");
+    *error = "--since takes YYYY-MM-DD or YYYY-MM-DDTHH:MM:SS, not \"" + command[2] + "\"";
+    return nullptr;
   }
   if (name == "raw" && count == 2) {
     auto request = dictionaryFromFile(fileContents, error);

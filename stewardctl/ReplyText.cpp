@@ -7,6 +7,7 @@
 
 #include "platform/PropertyList.h"
 #include "stewardctl/ChangeText.h"
+#include "stewardctl/JsonWriter.h"
 
 namespace steward::ctl {
 namespace {
@@ -227,6 +228,28 @@ std::string statusTable(const Dictionary& reply) {
   out += "\nService light: " + lightText(reply) + "\n";
   appendSensors(reply, &out);
   appendPowerSupplies(reply, &out);
+  return out;
+}
+
+std::string auditTable(const Dictionary& reply) {
+  std::vector<Row> rows = {{"TIME", "USER", "COMMAND", "RESULT", "OLD", "NEW"}};
+  auto shown = [](const ValueRef& value) {
+    return !value ? "-" : as<String>(value) ? textOf(value) : jsonOf(value);
+  };
+  for (const auto& record : dictionariesAt(reply, "Records")) {
+    if (auto line = record->objectForKey("Unreadable")) {
+      rows.push_back({"?", "-", "-", "UNREADABLE", "-", textOf(line)});  // keeps the columns
+      continue;
+    }
+    Row row;
+    for (const char* key : {"time", "user", "command", "result", "old", "new"})
+      row.push_back(shown(record->objectForKey(key)));
+    rows.push_back(row);
+  }
+  std::string out;
+  appendTable(rows, &out);
+  out += flagAt(reply, "ChainIntact") ? "chain intact\n"
+                                      : "CHAIN BROKEN at " + stringAt(reply, "BrokenAt") + "\n";
   return out;
 }
 

@@ -31,6 +31,9 @@ std::string statusTable(const Dictionary& reply);
 // name, description, and whether it is the boot device, the next start's
 // only or inactive.
 std::string bootListText(const Dictionary& reply);
+// The audit log's records as a table, oldest first, then whether the chain of
+// record hashes holds.
+std::string auditTable(const Dictionary& reply);
 
 // One line for a command carried out: "health ok, 12 sensors, 1 alarm",
 // "service light on", "restarting" ... `request` is what was sent.

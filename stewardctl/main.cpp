@@ -122,6 +122,8 @@ void showText(const Dictionary& request, const Dictionary& reply, bool paged) {
     std::cout << statusTable(reply);
   } else if (command == "getBootPath" && reply.objectForKey("Devices")) {
     std::cout << bootListText(reply);
+  } else if (command == "getAuditLog") {
+    std::cout << auditTable(reply);
   } else if (command == "getBootPath") {
     std::cout << textOf(reply.objectForKey("Message")) << "\n";
   } else {

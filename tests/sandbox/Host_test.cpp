@@ -35,12 +35,20 @@ bool eventually(Condition condition) {
   return false;
 }
 
+// The log lines so far but the audit log's copies of changing requests.
+std::vector<LogLine> unaudited(Sandbox& sandbox) {
+  std::vector<LogLine> lines;
+  for (const LogLine& line : sandbox.logLines())
+    if (!line.text.starts_with("audit: ")) lines.push_back(line);
+  return lines;
+}
+
 // Each log line so far was sent at notice level and matches its pattern.
 void expectLog(Sandbox& sandbox, const std::vector<std::string>& patterns) {
-  ASSERT_EQ(sandbox.logLines().size(), patterns.size());
+  ASSERT_EQ(unaudited(sandbox).size(), patterns.size());
   for (std::size_t i = 0; i < patterns.size(); ++i) {
-    EXPECT_EQ(sandbox.logLines()[i].priority, 13);
-    EXPECT_THAT(sandbox.logLines()[i].text, testing::MatchesRegex(patterns[i]));
+    EXPECT_EQ(unaudited(sandbox)[i].priority, 13);
+    EXPECT_THAT(unaudited(sandbox)[i].text, testing::MatchesRegex(patterns[i]));
   }
 }
 
@@ -80,7 +88,7 @@ TEST(RequestCycle, AnswersEveryInputWithItsExactBytes) {
   EXPECT_EQ(sandbox.run({.argv0 = "/steward/bin/steward_info",
                          .input = request("batchRequest")}).output,
             kUnexpected);
-  EXPECT_TRUE(sandbox.logTexts().empty());
+  EXPECT_TRUE(unaudited(sandbox).empty());
   // The context is saved whatever the input.
   EXPECT_TRUE(isEqual(sandbox.storedContext("steward_kestrel"), kOnlyDirtyFalse));
   // A malformed batch is logged, unanswered; it gave up the tool's context
@@ -121,7 +129,7 @@ TEST(RequestCycle, ReadsAtMost64MiB) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_TRUE(isEqual(sandbox.storedContext("steward_kestrel"), kOnlyDirtyFalse));
   }
-  EXPECT_TRUE(sandbox.logTexts().empty());
+  EXPECT_TRUE(unaudited(sandbox).empty());
 }
 
 TEST(Verbs, AnswerOnTheCommandLine) {
@@ -288,7 +296,7 @@ TEST(Batch, EveryItemIsAnsweredByItsBundleOrTheToolItself) {
                                                            {"clientContext", kClientContext}})))
       << result.output;
   EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_TRUE(sandbox.logTexts().empty());
+  EXPECT_TRUE(unaudited(sandbox).empty());
   // Each bundle that ran has its own context, saved without the caller.
   EXPECT_TRUE(isEqual(sandbox.storedContext("recorder"),
                       dictionaryOf({{"contextDirty", makeBoolean(false)},

@@ -168,6 +168,7 @@ std::vector<std::string> Sandbox::bwrapArguments(const RunOptions& options) cons
   addFirmware(options.firmware, &args);
   addPrograms(options, &args);
   if (options.fakeSystemd) addFakeSystemd(&args);
+  addState(options, &args);
   for (const auto& [name, value] : options.environment) {
     args.insert(args.end(), {"--setenv", name, value});
   }
@@ -236,6 +237,12 @@ void Sandbox::addFakeSystemd(std::vector<std::string>* args) {
   for (std::string name : {"systemctl", "systemd-run", "wall"})
     if (fs::exists("/usr/bin/" + name))
       args->insert(args->end(), {"--ro-bind", STEWARD_SANDBOX_FAKES "/" + name, "/usr/bin/" + name});
+}
+
+// The registry below it is the same host directory, so it stays in view.
+void Sandbox::addState(const RunOptions& options, std::vector<std::string>* args) const {
+  if (options.keepState)
+    args->insert(args->end(), {"--bind", hostPath("/var/lib/stewardd"), "/var/lib/stewardd"});
 }
 
 std::unique_ptr<SandboxProcess> Sandbox::start(const RunOptions& options) {

@@ -38,6 +38,7 @@ struct RunOptions {
   std::map<std::string, std::string> programs = {};  // more in /steward/bin: name to host path
   // Recording stand-ins over /usr/bin/{systemctl,systemd-run,wall} (fakes/).
   bool fakeSystemd = false;
+  bool keepState = false;  // /var/lib/stewardd is hostPath()'s, kept between runs
 };
 
 inline constexpr const char* kFakeVariables = "/sys/firmware/efi/efivars/";
@@ -100,6 +101,7 @@ class Sandbox {
   void addFirmware(RunOptions::Firmware firmware, std::vector<std::string>* args) const;
   void addPrograms(const RunOptions& options, std::vector<std::string>* args) const;
   static void addFakeSystemd(std::vector<std::string>* args);
+  void addState(const RunOptions& options, std::vector<std::string>* args) const;
 
   std::string root_;
   std::unique_ptr<LogCapture> log_;

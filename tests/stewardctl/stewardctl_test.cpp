@@ -85,11 +85,19 @@ TEST(RequestTest, EachCommandAsksWhatTheServiceKnows) {
       {{"email", "set", "f"}, settings, R"({"command":"email","email":{"Email":{}}})"},
       {{"raw", "f"}, "<plist version=\"1.0\"><dict><key>command</key><string>x</string></dict></plist>",
        R"({"command":"x"})"},
+      {{"audit"}, "", R"({"command":"getAuditLog"})"},
+      {{"audit", "--since", "2026-02-29"}, "", nullptr},
+      {{"audit", "--since", "2024-02-29T23:59:60"}, "", nullptr},
+      {{"audit", "--since", "2024-02-29T23:05:09"}, "",
+       R"({"command":"getAuditLog","from":{"$date":"2024-02-29T23:05:09Z"}})"},
+      {{"audit", "--since", "1999-12-31"}, "",
+       R"({"command":"getAuditLog","from":{"$date":"1999-12-31T00:00:00Z"}})"},
+      {{"audit", "--since", "1999-12-31 "}, "", nullptr},
   };
   for (const auto& c : cases) {
     std::string error;
     auto request = requestFor(c.command, c.file, &error);
-    EXPECT_EQ(jsonOf(request), c.json) << error;
+    EXPECT_EQ(jsonOf(request), c.json ? c.json : "null") << error;
   }
   const struct { std::vector<std::string> command; std::string file; const char* error; } refused[] = {
       {{"boot", "set", "a", "b"}, "", "unknown command or wrong arguments"},
@@ -173,6 +181,19 @@ TEST(JudgeTest, SaysEveryFailureInWords) {
     EXPECT_EQ(judge(exchange).failure, c.failure) << c.body;
   }
   EXPECT_EQ(judge(Exchange{false, 0, "", "cannot connect"}).failure, "cannot connect");
+}
+
+TEST(AuditTest, RecordsInColumnsAndTheChainsVerdict) {
+  auto reply = as<Dictionary>(plist(
+      "<dict><key>Records</key><array><dict><key>time</key><string>T</string><key>user</key>"
+      "<string>alice</string><key>command</key><string>email</string><key>result</key>"
+      "<integer>0</integer><key>new</key><dict><key>a</key><true/></dict></dict><dict>"
+      "<key>Unreadable</key><string>{x</string></dict></array><key>ChainIntact</key><false/>"
+      "<key>BrokenAt</key><string>audit.log:2</string></dict>"));
+  EXPECT_EQ(auditTable(*reply), "  TIME  USER   COMMAND  RESULT      OLD  NEW\n"
+                                "  T     alice  email    0           -    {\"a\":true}\n"
+                                "  ?     -      -        UNREADABLE  -    {x\n"
+                                "CHAIN BROKEN at audit.log:2\n");
 }
 
 TEST(StatusTest, LimitsPassedCountAsAlarms) {
