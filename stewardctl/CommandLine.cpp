@@ -200,6 +200,18 @@ bool parseCommandLine(int argc, const char* const* argv, Options* options,
   return true;
 }
 
+DictionaryRef withRequestId(const DictionaryRef& request, const std::string& id) {
+  auto command = as<String>(request->objectForKey("command"));
+  const std::string name = command ? command->str() : "";
+  bool kept = name == "email" || name == "serviceid" || name == "restart" || name == "shutdown" ||
+              name == "setBootPath";
+  auto dryRun = as<Boolean>(request->objectForKey("dryRun"));
+  if (!kept || (dryRun && dryRun->value()) || request->objectForKey("requestId")) return request;
+  auto copy = request->mutableCopy();
+  copy->setObject(makeString(id), "requestId");
+  return copy;
+}
+
 int fileArgumentIndex(const std::vector<std::string>& command) {
   if (command.size() == 3 && command[0] == "email" && command[1] == "set") return 2;
   if (command.size() == 2 && command[0] == "raw") return 1;

@@ -43,6 +43,11 @@ bool isDestructive(const Dictionary& request);
 // Whether the request changes something (and so can be planned).
 bool isChanging(const Dictionary& request);
 
+// The request with "requestId" `id` when it is a change the service can
+// recognise when repeated (so a retry after a lost reply does not act
+// twice); else the request itself.
+DictionaryRef withRequestId(const DictionaryRef& request, const std::string& id);
+
 // Whether the command names a FILE argument to read first (its index, or -1).
 int fileArgumentIndex(const std::vector<std::string>& command);
 

@@ -1,6 +1,7 @@
 // stewardctl: the administration service of one machine or many, from the
 // command line, over HTTPS.
 #include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -71,6 +72,19 @@ bool confirmed(int tty, const Dictionary& request, const std::vector<Target>& ta
   (void)!write(tty, question.data(), question.size());
   char answer = 0;
   return read(tty, &answer, 1) == 1 && (answer == 'y' || answer == 'Y');
+}
+
+// Random, one per invocation: the same for every host and for a retry.
+std::string newRequestId() {
+  unsigned char bytes[16] = {};
+  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return "";
+  std::string id;
+  static const char kHex[] = "0123456789abcdef";
+  for (unsigned char byte : bytes) {
+    id += kHex[byte >> 4];
+    id += kHex[byte & 15];
+  }
+  return id;
 }
 
 DictionaryRef withDryRun(const Dictionary& request) {
@@ -263,7 +277,19 @@ int run(int argc, char** argv) {
   }
   const TransportSettings settings{options.cacert, options.timeout, options.parallel};
   auto ask_all = [&](const DictionaryRef& sent) {
-    auto exchanges = postToAll(targets, xmlOf(sent), settings);
+    const std::string body = xmlOf(sent);
+    auto exchanges = postToAll(targets, body, settings);
+    // A reply lost on the way: ask once more with the same id, and the
+    // service answers with its first reply instead of acting twice.
+    std::vector<std::size_t> lost;
+    std::vector<Target> again;
+    for (std::size_t i = 0; sent->objectForKey("requestId") && i < targets.size(); ++i) {
+      if (exchanges[i].transferred) continue;
+      lost.push_back(i);
+      again.push_back(targets[i]);
+    }
+    auto retried = again.empty() ? std::vector<Exchange>{} : postToAll(again, body, settings);
+    for (std::size_t k = 0; k < retried.size(); ++k) exchanges[lost[k]] = retried[k];
     std::vector<Result> results;
     for (std::size_t i = 0; i < targets.size(); ++i) {
       results.push_back({targets[i].label, judge(exchanges[i])});
@@ -281,6 +307,7 @@ int run(int argc, char** argv) {
     close(tty);
     if (!yes) return kUsageExit;
   }
+  if (std::string id = newRequestId(); !id.empty()) request = withRequestId(request, id);
   return report(options, *request, ask_all(request));
 }
 

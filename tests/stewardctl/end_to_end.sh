@@ -31,6 +31,7 @@ run "status as JSON" stewardctl $one --json status
 run "e-mail settings" stewardctl $one --json email get
 run "identify" stewardctl $one identify on
 run "restart unconfirmed" stewardctl $one restart
+# host1 and host2 are names of one service: the same request id acts once.
 run "fleet with one host down" stewardctl -H host1.fleet.test -H host2.fleet.test \
   -H down.fleet.test:444 $ca --yes restart
 run "fleet as JSON" stewardctl -H host2.fleet.test -H down.fleet.test:444 $ca --json boot get
@@ -143,7 +144,6 @@ exit 1
 stewardctl: no entry in ~/.netrc for host1.fleet.test and no terminal to ask for a password
 exit 2
 == run by the service
-/sbin/shutdown -r now
 /sbin/shutdown -r now
 /usr/sbin/nvram boot-device-once=Boot0002
 END

@@ -121,6 +121,22 @@ TEST(RequestTest, EachCommandAsksWhatTheServiceKnows) {
   }
 }
 
+// Only changes the service recognises when repeated carry an id.
+TEST(RequestIdTest, OnChangesOnly) {
+  const struct { std::vector<std::string> command; bool dryRun; bool carries; } cases[] = {
+      {{"restart", "--delay", "5"}, false, true}, {{"boot", "clear-once"}, false, true},
+      {{"identify", "off"}, false, true},         {{"restart"}, true, false},
+      {{"power", "cancel"}, false, false},        {{"status"}, false, false},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    auto request = requestFor(c.command, "", &error)->mutableCopy();
+    if (c.dryRun) request->setObject(makeBoolean(true), "dryRun");
+    auto sent = withRequestId(request, "r1");
+    EXPECT_EQ(sent->objectForKey("requestId") != nullptr, c.carries) << c.command[0];
+  }
+}
+
 TEST(CommandLineTest, OptionsAndTheirMistakes) {
   const char* good[] = {"stewardctl", "-H", "a", "--timeout", "2.5", "-H", "a", "-H", "b:8443",
                         "--json", "boot", "set", "--yes", "--", "--x"};
