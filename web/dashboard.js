@@ -160,6 +160,7 @@ function signOut(why = '') {
   $('profile-count').textContent = '';
   $('boot-form').hidden = true;
   $('power-pending').hidden = true;
+  $('audit').querySelector('table').hidden = true;
   $('light-lease').textContent = '';
   document.querySelectorAll('#dashboard .result').forEach((line) => say(line.id, ''));
   $('dashboard').hidden = true;
@@ -639,6 +640,27 @@ async function testMail() {
   else say('email-result', `The test mail was not accepted: ${mail?.Error || 'no answer'}.`, true);
 }
 
+// --- Audit log ---
+
+async function readAudit() {
+  const request = { command: 'getAuditLog' };
+  const from = $('audit-from').value;
+  if (from) request.from = new Date(`${from}T00:00:00Z`);
+  const reply = await askSaying('audit-result', request, 'Reading…', 'Not read');
+  const table = $('audit').querySelector('table');
+  table.hidden = !reply;
+  if (!reply) return;
+  const shown = (value) => value === undefined ? '–' : valueText(value);
+  const records = (Array.isArray(reply.Records) ? reply.Records : []).filter(isDictionary);
+  table.tBodies[0].replaceChildren(...records.map((r) => el('tr', {},
+    ...('Unreadable' in r ? ['?', '', '', 'unreadable', '', r.Unreadable]
+      : [r.time, r.user, r.command, r.result, r.old, r.new]).map((v) => el('td', {}, shown(v))))));
+  say('audit-result', `${records.length} record${records.length === 1 ? '' : 's'}; ` +
+    (reply.ChainIntact === true ? 'the chain is intact.'
+      : `THE CHAIN IS BROKEN at ${reply.BrokenAt || 'an unknown place'}: records were altered.`),
+  reply.ChainIntact !== true);
+}
+
 // --- Wiring ---
 
 $('host').textContent = location.hostname;
@@ -650,6 +672,7 @@ $('boot-form').addEventListener('submit', setBootDevice);
 $('boot-clear-once').addEventListener('click', clearOnce);
 $('power-cancel').addEventListener('click', () => readPending(true));
 $('email-test').addEventListener('click', testMail);
+$('audit-read').addEventListener('click', readAudit);
 $('restart').addEventListener('click', () => power('restart',
   'Restart the machine? Everything running on it stops.', 'Restart', 'Restarting now'));
 $('shutdown').addEventListener('click', () => power('shutdown',

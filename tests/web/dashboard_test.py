@@ -143,6 +143,12 @@ def inside():
     confirm('#boot-form button:not([type])', True, 'boot-device-once: (none) → Boot0001')
     check('the next start\'s device chosen from the list', lambda: text('#boot-result') ==
           'Next start from Boot0001 (not read back).' and 'nvram boot-device-once=Boot0001' in calls())
+    log = pathlib.Path('/var/lib/stewardd/audit.log')
+    for verdict in ('the chain is intact', 'THE CHAIN IS BROKEN'):
+        find('#audit-read').click()
+        check(f'the audit log shows the boot change and says {verdict}',
+              lambda: verdict in text('#audit-result') and 'setBootPath' in text('#audit table'))
+        log.write_text(log.read_text().replace('"alice"', '"mallory"', 1))
     find('#profile-load').click()
     check('the profile loads', lambda: 'Serial: K-17' in text('#profile'))
     find('#profile-search').send_keys('model')
