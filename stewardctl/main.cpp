@@ -156,6 +156,29 @@ ValueRef shownPart(const Options& options, const DictionaryRef& reply) {
   return reply;
 }
 
+// Sends `sent` to every target. A reply lost on the way to a request with
+// an id is asked for once more with the same id: the service answers with
+// its first reply instead of acting twice.
+std::vector<Result> askAll(const std::vector<Target>& targets, const DictionaryRef& sent,
+                           const TransportSettings& settings) {
+  const std::string body = xmlOf(sent);
+  auto exchanges = postToAll(targets, body, settings);
+  std::vector<std::size_t> lost;
+  std::vector<Target> again;
+  for (std::size_t i = 0; sent->objectForKey("requestId") && i < targets.size(); ++i) {
+    if (exchanges[i].transferred) continue;
+    lost.push_back(i);
+    again.push_back(targets[i]);
+  }
+  auto retried = again.empty() ? std::vector<Exchange>{} : postToAll(again, body, settings);
+  for (std::size_t k = 0; k < retried.size(); ++k) exchanges[lost[k]] = retried[k];
+  std::vector<Result> results;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    results.push_back({targets[i].label, judge(exchanges[i])});
+  }
+  return results;
+}
+
 int report(const Options& options, const Dictionary& request, const std::vector<Result>& results) {
   int exitStatus = 0;
   for (const auto& result : results) {
@@ -276,39 +299,19 @@ int run(int argc, char** argv) {
     return kUsageExit;
   }
   const TransportSettings settings{options.cacert, options.timeout, options.parallel};
-  auto ask_all = [&](const DictionaryRef& sent) {
-    const std::string body = xmlOf(sent);
-    auto exchanges = postToAll(targets, body, settings);
-    // A reply lost on the way: ask once more with the same id, and the
-    // service answers with its first reply instead of acting twice.
-    std::vector<std::size_t> lost;
-    std::vector<Target> again;
-    for (std::size_t i = 0; sent->objectForKey("requestId") && i < targets.size(); ++i) {
-      if (exchanges[i].transferred) continue;
-      lost.push_back(i);
-      again.push_back(targets[i]);
-    }
-    auto retried = again.empty() ? std::vector<Exchange>{} : postToAll(again, body, settings);
-    for (std::size_t k = 0; k < retried.size(); ++k) exchanges[lost[k]] = retried[k];
-    std::vector<Result> results;
-    for (std::size_t i = 0; i < targets.size(); ++i) {
-      results.push_back({targets[i].label, judge(exchanges[i])});
-    }
-    return results;
-  };
   if (ask) {
     // What would happen, host by host, before the question.
     Options planned = options;
     planned.dryRun = true;
     planned.output = OutputMode::kText;
     DictionaryRef plan = withDryRun(*request);
-    report(planned, *plan, ask_all(plan));
+    report(planned, *plan, askAll(targets, plan, settings));
     bool yes = confirmed(tty, *request, targets);
     close(tty);
     if (!yes) return kUsageExit;
   }
   if (std::string id = newRequestId(); !id.empty()) request = withRequestId(request, id);
-  return report(options, *request, ask_all(request));
+  return report(options, *request, askAll(targets, request, settings));
 }
 
 }  // namespace

@@ -487,8 +487,8 @@ function verifiedWords(reply) {
     : `NOT as asked: ${valueText(v.Observed)} was read back`;
 }
 
-async function change(line, question, action, request, doing, done) {
-  const sent = await confirmed(question, action, request);
+async function change(line, question, action, request, doing, done, options = false) {
+  const sent = await confirmed(question, action, request, options);
   if (!sent) return null;
   const reply = await askSaying(line, sent, doing, 'Not done');
   if (!reply) return null;
@@ -534,7 +534,7 @@ async function power(command, question, action, done) {
     else input.value = input.name === 'delay' ? '0' : '';
   }
   const reply = await change('power-result', question, action, () => powerRequest(command),
-    'Asking…', done);
+    'Asking…', done, true);
   if (reply && isDictionary(reply.Scheduled) && reply.Scheduled.At instanceof Date &&
       reply.Scheduled.At > new Date(Date.now() + 1000)) {
     say('power-result', `Scheduled for ${reply.Scheduled.At.toLocaleString()}.`);

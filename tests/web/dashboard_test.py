@@ -124,6 +124,11 @@ def inside():
     keep('dashboard-phone.png')
     driver.set_window_size(1200, 1000)
 
+    find('#restart').click()
+    find('#power-options [name=delay]').clear()
+    find('#power-options [name=delay]').send_keys('5\t')
+    check('the plan follows the dialog\'s delay', lambda: '--on-active=5s' in text('#confirm-plan'))
+    find('#confirm [value=cancel]').click()
     confirm('#restart', False, 'Runs /sbin/shutdown -r now')
     check('a cancelled restart does nothing', lambda: 'shutdown' not in calls() and
           not text('#power-result'), 1)
