@@ -20,6 +20,7 @@ const state = {
   rows: new Map(),     // sensor id -> its table rows
   profile: [],
   lightHeld: 0,        // until when the switch shows the user's choice, not the readings
+  admin: null,         // whether the user may change the machine; null: not asked yet
 };
 
 const $ = (id) => document.getElementById(id);
@@ -148,7 +149,7 @@ async function signIn(event) {
 function signOut(why = '') {
   clearTimeout(state.timer);
   state.session += 1;
-  Object.assign(state, { auth: null, last: null, profile: [], lightHeld: 0 });
+  Object.assign(state, { auth: null, last: null, profile: [], lightHeld: 0, admin: null });
   state.history.clear();
   state.open.clear();
   state.rows.clear();
@@ -542,7 +543,19 @@ async function power(command, question, action, done) {
   readPending();
 }
 
+// Whether the user may change the machine, from a plan (a dry run is never
+// refused, so a plain user's visit leaves no refusal in the audit log).
+async function mayChange() {
+  if (state.admin === null) {
+    const answer = await ask({ command: 'powerSchedule', dryRun: true });
+    state.admin = answer.reply?.Plan?.Allowed === true;
+    $('audit').hidden = !state.admin;
+  }
+  return state.admin;
+}
+
 async function readPending(cancel = false) {
+  if (!cancel && !await mayChange()) return;
   const answer = await ask({ command: 'powerSchedule', ...(cancel ? { cancel } : {}) });
   const pending = answer.reply && isDictionary(answer.reply.Pending) ? answer.reply.Pending : null;
   $('power-pending').hidden = !pending;

@@ -163,6 +163,7 @@ def inside():
 
     sign_in('carol', 'secret')
     check('a plain user sees the sensors', lambda: '2400 RPM' in text('#sensors'))
+    check('a plain user is offered no audit view', lambda: not find('#audit').is_displayed())
     for button, words in (('#restart', 'refused: only administrators'),
                           ('#shutdown', 'CONNECT-AUTH')):
         confirm(button, True)
