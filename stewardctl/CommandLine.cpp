@@ -11,11 +11,14 @@ namespace steward::ctl {
 const char kUsage[] =
     "usage: stewardctl discover [--wait SECONDS] [--json]\n"
     "       stewardctl [-H HOST]... [--all] [OPTIONS] COMMAND\n"
-    "commands: status | identify on|off | restart | shutdown | boot get | boot list\n"
+    "commands: status | identify on [--for SECONDS [--reason TEXT]] | identify off\n"
+    "          | restart|shutdown [--force] [--delay S] [--message TEXT] [--force-after S]\n"
+    "          | power status | power cancel | boot get | boot list\n"
     "          | boot set VALUE [--once] | boot clear-once | profile | email get\n"
-    "          | email set FILE | raw FILE\n"
+    "          | email set FILE | email test | raw FILE\n"
     "          | audit [--since YYYY-MM-DD[THH:MM:SS]]  (UTC)\n"
     "options:  --json | --plist    output for programs\n"
+    "          --dry-run           show what a change would do, change nothing\n"
     "          --cacert FILE       trust this certificate authority\n"
     "          --timeout SECONDS   per host (10)    --parallel N  hosts at once (16)\n"
     "          --yes               no confirmation for restart, shutdown, boot set, email set\n"
@@ -42,6 +45,62 @@ DictionaryRef withEntry(const char* name, ValueRef value, const char* key) {
   request->setObject(makeString(name), "command");
   request->setObject(std::move(value), key);
   return request;
+}
+
+// A flag of a command and the request entry it becomes.
+struct Flag {
+  const char* word;
+  const char* key;
+  enum Kind { kForce, kSeconds, kText } kind;
+};
+
+constexpr Flag kLightFlags[] = {{"--for", "seconds", Flag::kSeconds},
+                                {"--reason", "reason", Flag::kText}};
+constexpr Flag kPowerFlags[] = {{"--force", "mode", Flag::kForce},
+                                {"--delay", "delay", Flag::kSeconds},
+                                {"--message", "message", Flag::kText},
+                                {"--force-after", "forceAfter", Flag::kSeconds}};
+
+// Adds the flags in command[from...] to *request; the service checks the
+// ranges, this only that seconds are whole numbers.
+template <std::size_t N>
+bool addFlags(const std::vector<std::string>& command, std::size_t from, const Flag (&flags)[N],
+              MutableDictionary* request, std::string* error) {
+  for (std::size_t i = from; i < command.size(); ++i) {
+    const Flag* flag = nullptr;
+    for (const auto& f : flags) flag = command[i] == f.word ? &f : flag;
+    if (!flag || request->objectForKey(flag->key)) {
+      *error = flag ? command[i] + " given twice" : "unexpected \"" + command[i] + "\"";
+      return false;
+    }
+    if (flag->kind == Flag::kForce) {
+      request->setObject(makeString("force"), flag->key);
+      continue;
+    }
+    if (++i == command.size()) {
+      *error = std::string(flag->word) + " needs a value";
+      return false;
+    }
+    const std::string& text = command[i];
+    if (flag->kind == Flag::kText) {
+      request->setObject(makeString(text), flag->key);
+      continue;
+    }
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) {
+      *error = std::string(flag->word) + " takes whole seconds, not \"" + text + "\"";
+      return false;
+    }
+    request->setObject(makeInteger(std::stoll(text)), flag->key);
+  }
+  return true;
+}
+
+DictionaryRef withFlags(DictionaryRef base, const std::vector<std::string>& command,
+                        std::size_t from, bool power, std::string* error) {
+  auto request = base->mutableCopy();
+  bool ok = power ? addFlags(command, from, kPowerFlags, request.get(), error)
+                  : addFlags(command, from, kLightFlags, request.get(), error);
+  return ok ? request : nullptr;
 }
 
 // "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM:SS", UTC, as a date; none otherwise.
@@ -98,8 +157,14 @@ bool parseCommandLine(int argc, const char* const* argv, Options* options,
       bool known = false;
       for (const auto& host : options->hosts) known = known || host == text;
       if (!known) options->hosts.push_back(text);
-    } else if (arg == "--once") {  // a word of "boot set"
+    } else if (arg == "--once" || arg == "--force") {  // words of the command
       options->command.push_back(arg);
+    } else if (arg == "--for" || arg == "--reason" || arg == "--delay" || arg == "--message" ||
+               arg == "--force-after") {
+      if (!value(&text)) return false;
+      options->command.insert(options->command.end(), {arg, text});
+    } else if (arg == "--dry-run") {
+      options->dryRun = true;
     } else if (arg == "--since") {  // the audit view's, kept with the command
       if (!value(&text)) return false;
       options->command.insert(options->command.end(), {arg, text});
@@ -135,6 +200,18 @@ bool parseCommandLine(int argc, const char* const* argv, Options* options,
   return true;
 }
 
+DictionaryRef withRequestId(const DictionaryRef& request, const std::string& id) {
+  auto command = as<String>(request->objectForKey("command"));
+  const std::string name = command ? command->str() : "";
+  bool kept = name == "email" || name == "serviceid" || name == "restart" || name == "shutdown" ||
+              name == "setBootPath";
+  auto dryRun = as<Boolean>(request->objectForKey("dryRun"));
+  if (!kept || (dryRun && dryRun->value()) || request->objectForKey("requestId")) return request;
+  auto copy = request->mutableCopy();
+  copy->setObject(makeString(id), "requestId");
+  return copy;
+}
+
 int fileArgumentIndex(const std::vector<std::string>& command) {
   if (command.size() == 3 && command[0] == "email" && command[1] == "set") return 2;
   if (command.size() == 2 && command[0] == "raw") return 1;
@@ -145,7 +222,15 @@ bool isDestructive(const Dictionary& request) {
   auto command = as<String>(request.objectForKey("command"));
   if (!command) return false;
   const std::string& name = command->str();
-  return name == "restart" || name == "shutdown" || name == "setBootPath" || name == "email";
+  if (name == "email") return request.objectForKey("email") != nullptr;
+  return name == "restart" || name == "shutdown" || name == "setBootPath";
+}
+
+bool isChanging(const Dictionary& request) {
+  auto command = as<String>(request.objectForKey("command"));
+  const std::string name = command ? command->str() : "";
+  if (name == "powerSchedule") return request.objectForKey("cancel") != nullptr;
+  return name == "serviceid" || name == "email" || isDestructive(request);
 }
 
 DictionaryRef requestFor(const std::vector<std::string>& command,
@@ -153,12 +238,22 @@ DictionaryRef requestFor(const std::vector<std::string>& command,
   const std::string name = command.empty() ? "" : command[0];
   const std::size_t count = command.size();
   const std::string verb = count > 1 ? command[1] : "";
-  if (count == 1 && (name == "status" || name == "restart" || name == "shutdown" ||
-                     name == "profile")) {
-    return commandOnly(name.c_str());
+  if (count == 1 && (name == "status" || name == "profile")) return commandOnly(name.c_str());
+  if (name == "restart" || name == "shutdown") {
+    return withFlags(commandOnly(name.c_str()), command, 1, true, error);
   }
-  if (name == "identify" && count == 2 && (verb == "on" || verb == "off")) {
-    return withEntry("serviceid", makeInteger(verb == "on" ? 1 : 0), "state");
+  if (name == "identify" && count == 2 && verb == "off") {
+    return withEntry("serviceid", makeInteger(0), "state");
+  }
+  if (name == "identify" && count >= 2 && verb == "on") {
+    return withFlags(withEntry("serviceid", makeInteger(1), "state"), command, 2, false, error);
+  }
+  if (name == "power" && count == 2 && verb == "status") return commandOnly("powerSchedule");
+  if (name == "power" && count == 2 && verb == "cancel") {
+    return withEntry("powerSchedule", makeBoolean(true), "cancel");
+  }
+  if (name == "email" && count == 2 && verb == "test") {
+    return withEntry("email", makeBoolean(true), "test");
   }
   if (name == "boot" && count == 2 && verb == "get") return commandOnly("getBootPath");
   if (name == "boot" && count == 3 && verb == "set") {

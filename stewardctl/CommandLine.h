@@ -14,6 +14,7 @@ struct Options {
   std::vector<std::string> hosts;  // -H, in order, each once
   bool all = false;                // --all: every discovered host as well
   bool yes = false;                // --yes: no confirmation
+  bool dryRun = false;             // --dry-run: only the plan
   OutputMode output = OutputMode::kText;
   std::string cacert;              // --cacert FILE
   double timeout = 10;             // --timeout SECONDS, per host
@@ -38,6 +39,14 @@ struct Options {
 
 // Whether the request changes the machine and so is confirmed first.
 bool isDestructive(const Dictionary& request);
+
+// Whether the request changes something (and so can be planned).
+bool isChanging(const Dictionary& request);
+
+// The request with "requestId" `id` when it is a change the service can
+// recognise when repeated (so a retry after a lost reply does not act
+// twice); else the request itself.
+DictionaryRef withRequestId(const DictionaryRef& request, const std::string& id);
 
 // Whether the command names a FILE argument to read first (its index, or -1).
 int fileArgumentIndex(const std::vector<std::string>& command);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/PropertyList.h"
+#include "stewardctl/ChangeText.h"
 #include "stewardctl/JsonWriter.h"
 
 namespace steward::ctl {
@@ -130,7 +131,7 @@ void appendPowerSupplies(const Dictionary& reply, std::string* out) {
 std::string lightText(const Dictionary& reply) {
   auto light = as<Dictionary>(reply.objectForKey("ServiceLight"));
   if (!light || !flagAt(*light, "Available")) return "none";
-  return flagAt(*light, "On") ? "on" : "off";
+  return flagAt(*light, "On") ? leaseText(*light) : "off";
 }
 
 int alarmCount(const Dictionary& reply) {
@@ -197,6 +198,8 @@ Outcome judge(const Exchange& exchange) {
   } else if (auto status = as<Integer>(reply.objectForKey("OSStatus")); status && status->value()) {
     outcome.failure = "failed with status " + std::to_string(status->value()) +
                       (status->value() == -50 ? " (a required parameter is missing)" : "");
+  } else {
+    outcome.failure = changeFailure(reply);
   }
   return outcome;
 }
@@ -250,7 +253,9 @@ std::string auditTable(const Dictionary& reply) {
   return out;
 }
 
-std::string summaryOf(const Dictionary& request, const Dictionary& reply) {
+namespace {
+
+std::string changeSummary(const Dictionary& request, const Dictionary& reply) {
   const std::string command = stringAt(request, "command");
   if (command == "status") {
     std::string health = stringAt(reply, "Health");
@@ -260,10 +265,22 @@ std::string summaryOf(const Dictionary& request, const Dictionary& reply) {
   }
   if (command == "serviceid") {
     auto state = as<Integer>(request.objectForKey("state"));
-    return std::string("service light switched ") + (state && state->value() ? "on" : "off");
+    auto lease = as<Dictionary>(reply.objectForKey("Lease"));
+    return std::string("service light switched ") + (state && state->value() ? "on" : "off") +
+           (lease ? " until " + shortText(lease->objectForKey("Deadline")) : "");
   }
+  auto scheduled = as<Dictionary>(reply.objectForKey("Scheduled"));
+  if (scheduled && as<Integer>(request.objectForKey("delay"))) return powerText(*scheduled);
   if (command == "restart") return "restarting";
   if (command == "shutdown") return "shutting down";
+  if (command == "powerSchedule") {
+    for (const char* key : {"Pending", "Cancelled"}) {
+      auto entry = as<Dictionary>(reply.objectForKey(key));
+      if (entry) return (key[0] == 'P' ? "pending: " : "cancelled: ") + powerText(*entry);
+    }
+    return "nothing pending";
+  }
+  if (command == "email" && reply.objectForKey("TestMail")) return "test mail accepted";
   if (command == "getBootPath") {
     std::string once = stringAt(reply, "OnceDevice");
     return "boot device " + stringAt(reply, "Message") +
@@ -277,6 +294,13 @@ std::string summaryOf(const Dictionary& request, const Dictionary& reply) {
   if (command == "email") return "settings stored";
   if (command == "profile") return plural(stringAt(reply, "Profile").size(), "byte") + " of profile";
   return "done";
+}
+
+}  // namespace
+
+std::string summaryOf(const Dictionary& request, const Dictionary& reply) {
+  std::string summary = changeSummary(request, reply), verified = verifiedText(reply);
+  return verified.empty() ? summary : summary + "; " + verified;
 }
 
 }  // namespace steward::ctl

@@ -37,6 +37,7 @@ std::string auditTable(const Dictionary& reply);
 
 // One line for a command carried out: "health ok, 12 sensors, 1 alarm",
 // "service light on", "restarting" ... `request` is what was sent.
+// A change's line ends with its read-back ("...; verified: Boot0001").
 std::string summaryOf(const Dictionary& request, const Dictionary& reply);
 
 }  // namespace steward::ctl

@@ -1,6 +1,7 @@
 // stewardctl: the administration service of one machine or many, from the
 // command line, over HTTPS.
 #include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <sstream>
 
 #include "platform/PropertyList.h"
+#include "stewardctl/ChangeText.h"
 #include "stewardctl/CommandLine.h"
 #include "stewardctl/Credentials.h"
 #include "stewardctl/Discovery.h"
@@ -63,20 +65,32 @@ int runDiscover(const Options& options) {
   return 0;
 }
 
-bool confirmed(const Dictionary& request, const std::vector<Target>& targets) {
-  int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
-  if (tty < 0) {
-    std::cerr << "stewardctl: this command changes the machine; confirm it with --yes\n";
-    return false;
-  }
+bool confirmed(int tty, const Dictionary& request, const std::vector<Target>& targets) {
   std::string question = "Send \"" + textOf(request.objectForKey("command")) + "\" to";
   for (const auto& target : targets) question += " " + target.label;
   question += "? [y/N] ";
   (void)!write(tty, question.data(), question.size());
   char answer = 0;
-  bool yes = read(tty, &answer, 1) == 1 && (answer == 'y' || answer == 'Y');
-  close(tty);
-  return yes;
+  return read(tty, &answer, 1) == 1 && (answer == 'y' || answer == 'Y');
+}
+
+// Random, one per invocation: the same for every host and for a retry.
+std::string newRequestId() {
+  unsigned char bytes[16] = {};
+  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) return "";
+  std::string id;
+  static const char kHex[] = "0123456789abcdef";
+  for (unsigned char byte : bytes) {
+    id += kHex[byte >> 4];
+    id += kHex[byte & 15];
+  }
+  return id;
+}
+
+DictionaryRef withDryRun(const Dictionary& request) {
+  auto copy = request.mutableCopy();
+  copy->setObject(makeBoolean(true), "dryRun");
+  return copy;
 }
 
 bool addCredentials(std::vector<Target>* targets, std::string* error) {
@@ -113,7 +127,9 @@ void showPaged(const std::string& text) {
 // The full answer of one host, for people.
 void showText(const Dictionary& request, const Dictionary& reply, bool paged) {
   const std::string command = textOf(request.objectForKey("command"));
-  if (command == "profile") {
+  if (auto plan = as<Dictionary>(reply.objectForKey("Plan"))) {
+    std::cout << planText(*plan);
+  } else if (command == "profile") {
     std::string text = textOf(reply.objectForKey("Profile"));
     if (paged) showPaged(text); else std::cout << text;
   } else if (command == "status" && request.count() == 1 && reply.objectForKey("Sensors")) {
@@ -138,6 +154,29 @@ struct Result {
 ValueRef shownPart(const Options& options, const DictionaryRef& reply) {
   if (options.command[0] == "email" && reply) return reply->objectForKey("Email");
   return reply;
+}
+
+// Sends `sent` to every target. A reply lost on the way to a request with
+// an id is asked for once more with the same id: the service answers with
+// its first reply instead of acting twice.
+std::vector<Result> askAll(const std::vector<Target>& targets, const DictionaryRef& sent,
+                           const TransportSettings& settings) {
+  const std::string body = xmlOf(sent);
+  auto exchanges = postToAll(targets, body, settings);
+  std::vector<std::size_t> lost;
+  std::vector<Target> again;
+  for (std::size_t i = 0; sent->objectForKey("requestId") && i < targets.size(); ++i) {
+    if (exchanges[i].transferred) continue;
+    lost.push_back(i);
+    again.push_back(targets[i]);
+  }
+  auto retried = again.empty() ? std::vector<Exchange>{} : postToAll(again, body, settings);
+  for (std::size_t k = 0; k < retried.size(); ++k) exchanges[lost[k]] = retried[k];
+  std::vector<Result> results;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    results.push_back({targets[i].label, judge(exchanges[i])});
+  }
+  return results;
 }
 
 int report(const Options& options, const Dictionary& request, const std::vector<Result>& results) {
@@ -181,7 +220,7 @@ int report(const Options& options, const Dictionary& request, const std::vector<
   }
   std::size_t labelWidth = 0;
   for (const auto& r : results) labelWidth = std::max(labelWidth, r.label.size());
-  const bool sections = options.command[0] == "profile";
+  const bool sections = options.command[0] == "profile" || options.dryRun;
   for (const auto& r : results) {
     if (sections && r.outcome.ok()) {
       std::cout << "== " << r.label << "\n";
@@ -217,6 +256,11 @@ int run(int argc, char** argv) {
     std::cerr << "stewardctl: " << error << "\n";
     return kUsageExit;
   }
+  if (options.dryRun && !isChanging(*request)) {
+    std::cerr << "stewardctl: --dry-run is for commands that change something\n";
+    return kUsageExit;
+  }
+  if (options.dryRun) request = withDryRun(*request);
   std::vector<Target> targets;
   for (const auto& text : options.hosts) {
     Target target;
@@ -244,18 +288,30 @@ int run(int argc, char** argv) {
     std::cerr << "stewardctl: no host found\n";
     return 1;
   }
-  if (isDestructive(*request) && !options.yes && !confirmed(*request, targets)) return kUsageExit;
+  const bool ask = isDestructive(*request) && !options.dryRun && !options.yes;
+  int tty = ask ? open("/dev/tty", O_RDWR | O_CLOEXEC) : -1;
+  if (ask && tty < 0) {
+    std::cerr << "stewardctl: this command changes the machine; confirm it with --yes\n";
+    return kUsageExit;
+  }
   if (!addCredentials(&targets, &error)) {
     std::cerr << "stewardctl: " << error << "\n";
     return kUsageExit;
   }
-  std::string body = xmlOf(request);
-  auto exchanges = postToAll(targets, body, {options.cacert, options.timeout, options.parallel});
-  std::vector<Result> results;
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    results.push_back({targets[i].label, judge(exchanges[i])});
+  const TransportSettings settings{options.cacert, options.timeout, options.parallel};
+  if (ask) {
+    // What would happen, host by host, before the question.
+    Options planned = options;
+    planned.dryRun = true;
+    planned.output = OutputMode::kText;
+    DictionaryRef plan = withDryRun(*request);
+    report(planned, *plan, askAll(targets, plan, settings));
+    bool yes = confirmed(tty, *request, targets);
+    close(tty);
+    if (!yes) return kUsageExit;
   }
-  return report(options, *request, results);
+  if (std::string id = newRequestId(); !id.empty()) request = withRequestId(request, id);
+  return report(options, *request, askAll(targets, request, settings));
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ const state = {
   rows: new Map(),     // sensor id -> its table rows
   profile: [],
   lightHeld: 0,        // until when the switch shows the user's choice, not the readings
+  admin: null,         // whether the user may change the machine; null: not asked yet
 };
 
 const $ = (id) => document.getElementById(id);
@@ -141,13 +142,14 @@ async function signIn(event) {
   $('sign-out').hidden = false;
   showStatus(answer);
   fillEmailForm();
+  readPending();
   scheduleRefresh();
 }
 
 function signOut(why = '') {
   clearTimeout(state.timer);
   state.session += 1;
-  Object.assign(state, { auth: null, last: null, profile: [], lightHeld: 0 });
+  Object.assign(state, { auth: null, last: null, profile: [], lightHeld: 0, admin: null });
   state.history.clear();
   state.open.clear();
   state.rows.clear();
@@ -158,6 +160,9 @@ function signOut(why = '') {
   $('profile-search').disabled = true;
   $('profile-count').textContent = '';
   $('boot-form').hidden = true;
+  $('power-pending').hidden = true;
+  $('audit').querySelector('table').hidden = true;
+  $('light-lease').textContent = '';
   document.querySelectorAll('#dashboard .result').forEach((line) => say(line.id, ''));
   $('dashboard').hidden = true;
   $('sign-out').hidden = true;
@@ -371,12 +376,27 @@ function showLight(light) {
   box.disabled = !available;
   box.checked = available && light.On === true;
   $('light-state').textContent = !available ? 'not on this machine' : box.checked ? 'on' : 'off';
+  $('light-options').hidden = !available || box.checked;
+  $('light-lease').textContent = box.checked && typeof light.SecondsLeft === 'number'
+    ? [light.Owner && `lit by ${light.Owner}`, light.Reason && `“${light.Reason}”`,
+      `${duration(light.SecondsLeft)} left`].filter(Boolean).join(', ') : '';
+}
+
+function duration(seconds) {
+  const parts = [[Math.floor(seconds / 3600), 'h'], [Math.floor(seconds / 60) % 60, 'min']];
+  return parts.filter(([n]) => n).map(([n, unit]) => `${n} ${unit}`)
+    .concat(`${seconds % 60} s`).join(' ');
 }
 
 async function switchLight() {
   const box = $('light');
   state.lightHeld = Infinity;
   const request = { command: 'serviceid', state: box.checked ? 1 : 0 };
+  const minutes = Number($('light-minutes').value);
+  if (box.checked && minutes > 0) {
+    request.seconds = Math.round(minutes * 60);
+    if ($('light-reason').value) request.reason = $('light-reason').value;
+  }
   const doing = `Switching the light ${box.checked ? 'on' : 'off'}…`;
   if (!await askSaying('light-result', request, doing, 'Not switched')) box.checked = !box.checked;
   // The monitor serves a reading again for a second: ask after that.
@@ -386,47 +406,167 @@ async function switchLight() {
 
 // --- Confirmation, boot device, power ---
 
-function confirmed(text, action) {
+// Asks, showing what `request()` (the request as the dialog's options make
+// it) would do; resolves to the request to send, or null.
+function confirmed(text, action, request, options = false) {
   const dialog = $('confirm');
   $('confirm-text').textContent = text;
   $('confirm-ok').textContent = action;
+  $('power-options').hidden = !options;
   dialog.returnValue = '';
+  let asked = 0;
+  const showPlan = async () => {
+    const mine = ++asked;
+    $('confirm-plan').replaceChildren(el('p', { class: 'quiet' }, 'Reading the plan…'));
+    const answer = await ask({ ...request(), dryRun: true });
+    if (mine !== asked) return;
+    const plan = answer.reply && isDictionary(answer.reply.Plan) ? answer.reply.Plan : null;
+    $('confirm-plan').replaceChildren(plan ? planView(plan)
+      : el('p', { class: 'bad' }, `No plan: ${answer.failure || 'the service gave none'}.`));
+  };
+  showPlan();
+  $('power-options').onchange = showPlan;
   dialog.showModal();
   return new Promise((resolve) => {
-    dialog.addEventListener('close', () => resolve(dialog.returnValue === 'ok'), { once: true });
+    dialog.addEventListener('close', () => {
+      asked += 1;
+      resolve(dialog.returnValue === 'ok' ? request() : null);
+    }, { once: true });
   });
 }
 
+function valueText(value) {
+  if (value === undefined) return '(none)';
+  if (value instanceof Date) return value.toLocaleString();
+  return typeof value === 'string' ? value : JSON.stringify(value);
+}
+
+function planView(plan) {
+  const items = (Array.isArray(plan.Run) ? plan.Run : []).map((argv) =>
+    el('li', {}, 'Runs ', el('code', {}, [].concat(argv).join(' '))));
+  for (const change of Array.isArray(plan.Changes) ? plan.Changes : []) {
+    if (!isDictionary(change)) continue;
+    const target = el('code', {}, String(change.Target));
+    items.push('Old' in change || 'New' in change
+      ? el('li', {}, 'Changes ', target, ': ', el('del', {}, valueText(change.Old)), ' → ',
+        el('ins', {}, valueText(change.New)))
+      : el('li', {}, 'Changes ', target));
+  }
+  if (!items.length) items.push(el('li', {}, 'Nothing would change.'));
+  const allowed = plan.Allowed === true;
+  return el('div', {}, el('p', { class: allowed ? '' : 'bad' },
+    allowed ? 'What this does:' : 'You are not allowed to do this. It would:'), el('ul', {}, ...items));
+}
+
 async function readBootDevice() {
-  const request = { command: 'getBootPath' };
+  const request = { command: 'getBootPath', list: true };
   const reply = await askSaying('boot-result', request, 'Reading…', 'Not read');
   if (!reply) return;
   const value = reply.Message;
-  const choices = Array.isArray(value) ? value.filter((v) => typeof v === 'string') : [];
-  const field = choices.length
-    ? el('select', { name: 'bootpath' }, ...choices.map((c) => el('option', {}, c)))
+  const devices = (Array.isArray(reply.Devices) ? reply.Devices : [])
+    .filter((d) => isDictionary(d) && typeof d.Name === 'string');
+  const field = devices.length
+    ? el('select', { name: 'bootpath' }, ...devices.map((d) => el('option',
+      { value: d.Name, ...(d.Active === false ? { disabled: '' } : {}) },
+      [d.Name, d.Description].filter(Boolean).join(' — '))))
     : el('input', { name: 'bootpath', required: '' });
-  if (!choices.length) field.value = typeof value === 'string' ? value : '';
+  field.value = typeof value === 'string' ? value : '';
   $('boot-choice').replaceChildren(field);
   $('boot-form').hidden = false;
-  say('boot-result', typeof value === 'string' ? `The machine starts from ${value}.` : '');
+  const once = typeof reply.OnceDevice === 'string' ? reply.OnceDevice : '';
+  $('boot-clear-once').hidden = !once;
+  say('boot-result', typeof value === 'string' ? `The machine starts from ${value}` +
+    (once ? `, the next start only from ${once}.` : '.') : '');
+}
+
+// The read-back in words, or null when there is none.
+function verifiedWords(reply) {
+  const v = reply.Verified;
+  if (!isDictionary(v)) return null;
+  if (v.Observed === undefined) return 'not read back';
+  return v.Agree === true ? `checked: ${valueText(v.Observed)}`
+    : `NOT as asked: ${valueText(v.Observed)} was read back`;
+}
+
+async function change(line, question, action, request, doing, done, options = false) {
+  const sent = await confirmed(question, action, request, options);
+  if (!sent) return null;
+  const reply = await askSaying(line, sent, doing, 'Not done');
+  if (!reply) return null;
+  const verified = verifiedWords(reply);
+  say(line, `${done}${verified ? ` (${verified})` : ''}.`, Boolean(verified?.startsWith('NOT')));
+  return reply;
 }
 
 async function setBootDevice(event) {
   event.preventDefault();
   const value = event.target.bootpath.value;
-  const question = `Make the machine start from "${value}" from now on?`;
-  if (!await confirmed(question, 'Set boot device')) return;
-  const request = { command: 'setBootPath', bootpath: value };
-  if (await askSaying('boot-result', request, 'Setting…', 'Not set')) {
-    say('boot-result', `Boot device set to ${value}.`);
+  const once = event.target.once.checked;
+  const request = () => ({ command: 'setBootPath', bootpath: value, ...(once ? { once } : {}) });
+  const question = once ? `Start the machine from "${value}" the next time only?`
+    : `Make the machine start from "${value}" from now on?`;
+  await change('boot-result', question, 'Set boot device', request, 'Setting…',
+    once ? `Next start from ${value}` : `Boot device set to ${value}`);
+}
+
+async function clearOnce() {
+  if (await change('boot-result', 'Take back the next start\'s device?', 'Clear',
+    () => ({ command: 'setBootPath', clearOnce: true }), 'Clearing…', 'Cleared')) {
+    $('boot-clear-once').hidden = true;
   }
 }
 
+// The request the dialog's power options make.
+function powerRequest(command) {
+  const form = $('power-options');
+  const request = { command };
+  if (form.elements.force.checked) request.mode = 'force';
+  for (const name of ['delay', 'forceAfter']) {
+    const value = form.elements[name].value;
+    if (value !== '' && Number(value) > 0) request[name] = Number(value);
+  }
+  if (form.elements.message.value) request.message = form.elements.message.value;
+  return request;
+}
+
 async function power(command, question, action, done) {
-  if (!await confirmed(question, action)) return;
-  if (await askSaying('power-result', { command }, 'Asking…', 'Not done')) {
-    say('power-result', done);
+  for (const input of $('power-options').querySelectorAll('input')) {
+    if (input.type === 'checkbox') input.checked = false;
+    else input.value = input.name === 'delay' ? '0' : '';
+  }
+  const reply = await change('power-result', question, action, () => powerRequest(command),
+    'Asking…', done, true);
+  if (reply && isDictionary(reply.Scheduled) && reply.Scheduled.At instanceof Date &&
+      reply.Scheduled.At > new Date(Date.now() + 1000)) {
+    say('power-result', `Scheduled for ${reply.Scheduled.At.toLocaleString()}.`);
+  }
+  readPending();
+}
+
+// Whether the user may change the machine, from a plan (a dry run is never
+// refused, so a plain user's visit leaves no refusal in the audit log).
+async function mayChange() {
+  if (state.admin === null) {
+    const answer = await ask({ command: 'powerSchedule', dryRun: true });
+    state.admin = answer.reply?.Plan?.Allowed === true;
+    $('audit').hidden = !state.admin;
+  }
+  return state.admin;
+}
+
+async function readPending(cancel = false) {
+  if (!cancel && !await mayChange()) return;
+  const answer = await ask({ command: 'powerSchedule', ...(cancel ? { cancel } : {}) });
+  const pending = answer.reply && isDictionary(answer.reply.Pending) ? answer.reply.Pending : null;
+  $('power-pending').hidden = !pending;
+  if (pending) {
+    $('power-pending').firstElementChild.textContent = `Pending: ${pending.Action} ` +
+      `(${pending.Mode}) at ${valueText(pending.At)}, asked by ${pending.User || 'unknown'}.`;
+  }
+  if (cancel) {
+    say('power-result', answer.failure ? `Not cancelled: ${answer.failure}.`
+      : answer.reply.Message === 'CANCELLED' ? 'Cancelled.' : 'Nothing was pending.',
+    Boolean(answer.failure));
   }
 }
 
@@ -504,6 +644,36 @@ async function saveEmail(event) {
   }
 }
 
+async function testMail() {
+  const reply = await askSaying('email-result', { command: 'email', test: true },
+    'Sending a test mail…', 'Not sent');
+  const mail = reply && isDictionary(reply.TestMail) ? reply.TestMail : null;
+  if (!reply) return;
+  if (mail && mail.Accepted === true) say('email-result', 'The mail system accepted the test mail.');
+  else say('email-result', `The test mail was not accepted: ${mail?.Error || 'no answer'}.`, true);
+}
+
+// --- Audit log ---
+
+async function readAudit() {
+  const request = { command: 'getAuditLog' };
+  const from = $('audit-from').value;
+  if (from) request.from = new Date(`${from}T00:00:00Z`);
+  const reply = await askSaying('audit-result', request, 'Reading…', 'Not read');
+  const table = $('audit').querySelector('table');
+  table.hidden = !reply;
+  if (!reply) return;
+  const shown = (value) => value === undefined ? '–' : valueText(value);
+  const records = (Array.isArray(reply.Records) ? reply.Records : []).filter(isDictionary);
+  table.tBodies[0].replaceChildren(...records.map((r) => el('tr', {},
+    ...('Unreadable' in r ? ['?', '', '', 'unreadable', '', r.Unreadable]
+      : [r.time, r.user, r.command, r.result, r.old, r.new]).map((v) => el('td', {}, shown(v))))));
+  say('audit-result', `${records.length} record${records.length === 1 ? '' : 's'}; ` +
+    (reply.ChainIntact === true ? 'the chain is intact.'
+      : `THE CHAIN IS BROKEN at ${reply.BrokenAt || 'an unknown place'}: records were altered.`),
+  reply.ChainIntact !== true);
+}
+
 // --- Wiring ---
 
 $('host').textContent = location.hostname;
@@ -512,11 +682,15 @@ $('sign-out').addEventListener('click', () => signOut());
 $('light').addEventListener('change', switchLight);
 $('boot-read').addEventListener('click', readBootDevice);
 $('boot-form').addEventListener('submit', setBootDevice);
+$('boot-clear-once').addEventListener('click', clearOnce);
+$('power-cancel').addEventListener('click', () => readPending(true));
+$('email-test').addEventListener('click', testMail);
+$('audit-read').addEventListener('click', readAudit);
 $('restart').addEventListener('click', () => power('restart',
-  'Restart the machine now? Everything running on it stops.', 'Restart', 'Restarting now.'));
+  'Restart the machine? Everything running on it stops.', 'Restart', 'Restarting now'));
 $('shutdown').addEventListener('click', () => power('shutdown',
-  'Shut the machine down now? It stays off until someone starts it.', 'Shut down',
-  'Shutting down now.'));
+  'Shut the machine down? It stays off until someone starts it.', 'Shut down',
+  'Shutting down now'));
 $('profile-load').addEventListener('click', loadProfile);
 $('profile-search').addEventListener('input', showProfile);
 $('email').addEventListener('submit', saveEmail);

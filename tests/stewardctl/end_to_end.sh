@@ -31,6 +31,7 @@ run "status as JSON" stewardctl $one --json status
 run "e-mail settings" stewardctl $one --json email get
 run "identify" stewardctl $one identify on
 run "restart unconfirmed" stewardctl $one restart
+# host1 and host2 are names of one service: the same request id acts once.
 run "fleet with one host down" stewardctl -H host1.fleet.test -H host2.fleet.test \
   -H down.fleet.test:444 $ca --yes restart
 run "fleet as JSON" stewardctl -H host2.fleet.test -H down.fleet.test:444 $ca --json boot get
@@ -38,9 +39,19 @@ python3 -c 'import socket, time; s = socket.socket(); s.bind(("127.0.0.1", 4444)
 sleep 0.3
 run "a host that hangs" stewardctl -H host1.fleet.test -H down.fleet.test:4444 $ca --timeout 1 identify off
 run "error envelope" stewardctl $one boot get
+run "planned delayed restart" stewardctl $one --dry-run restart --delay 60 --message "disk swap"
+run "light with a lease" stewardctl $one identify on --for 600 --reason "disk 3"
+run "no power action pending" stewardctl $one power status
+mkdir -p /var/lib/stewardd/registry/IODeviceTree/options
+echo Boot0003 >/var/lib/stewardd/registry/IODeviceTree/options/boot-device
+for answer in n y; do
+  echo "== boot set, answered $answer"
+  printf $answer | script -qec "stewardctl $one boot set Boot0002 --once" /dev/null | tr -d '\r'
+done
 run "untrusted certificate" stewardctl -H host1.fleet.test --cacert /web/other-ca.pem status
 as carol secret
 run "plain user" stewardctl $one --yes shutdown
+run "plain user's plan" stewardctl $one --dry-run shutdown --force
 as alice wrong
 run "wrong password" stewardctl $one status
 rm /web/.netrc
@@ -49,7 +60,7 @@ echo "== run by the service"
 cat /web/calls
 INNER
 actual=$(FLEET_SIZE=2 "$here/fleet-sandbox.sh" "$1" "$script" ${2:-} |
-  sed 's/after [0-9]* ms/after N ms/')
+  sed 's/after [0-9]* ms/after N ms/; s/[0-9]\{10\}/UNIXTIME/g; s/20[-0-9]* [:0-9]* UTC/DATE/g')
 expected=$(cat <<'END'
 == status
 Health: warning (1 alarm)
@@ -95,12 +106,37 @@ exit 1
 == error envelope
 stewardctl: host1.fleet.test: the service has no answer to this request (an unknown command, the hardware monitor not running, or no boot device to read) (UNEXPECTED_COMMAND)
 exit 1
+== planned delayed restart
+plan (allowed):
+  run     /usr/bin/wall Restart at DATE, asked by alice: disk swap
+  run     /usr/bin/systemd-run --unit=steward-power --description=steward_kestrel restart graceful at=UNIXTIME forceAfter=0 asked=UNIXTIME by=alice --on-active=60s --timer-property=AccuracySec=1s --timer-property=RemainAfterElapse=no /sbin/shutdown -r now
+  change  steward-power.timer: (none) -> steward_kestrel restart graceful at=UNIXTIME forceAfter=0 asked=UNIXTIME by=alice
+exit 0
+== light with a lease
+service light switched on until DATE; verified: true
+exit 0
+== no power action pending
+nothing pending
+exit 0
+== boot set, answered n
+nplan (allowed):
+  run     /usr/sbin/nvram boot-device-once=Boot0002
+  change  IODeviceTree:/options boot-device-once: (none) -> Boot0002
+Send "setBootPath" to host1.fleet.test? [y/N] == boot set, answered y
+yplan (allowed):
+  run     /usr/sbin/nvram boot-device-once=Boot0002
+  change  IODeviceTree:/options boot-device-once: (none) -> Boot0002
+Send "setBootPath" to host1.fleet.test? [y/N] next start only from Boot0002; not read back (asked Boot0002)
 == untrusted certificate
 stewardctl: host1.fleet.test: the server's certificate cannot be trusted (SSL certificate problem: self-signed certificate); for a private certificate authority pass --cacert FILE
 exit 1
 == plain user
 stewardctl: host1.fleet.test: refused: the user is not an administrator (CONNECT-AUTH)
 exit 1
+== plain user's plan
+plan (NOT allowed for this user):
+  run     /bin/systemctl poweroff --force
+exit 0
 == wrong password
 stewardctl: host1.fleet.test: the user name or password was not accepted (HTTP 401)
 exit 1
@@ -109,7 +145,7 @@ stewardctl: no entry in ~/.netrc for host1.fleet.test and no terminal to ask for
 exit 2
 == run by the service
 /sbin/shutdown -r now
-/sbin/shutdown -r now
+/usr/sbin/nvram boot-device-once=Boot0002
 END
 )
 [ "$actual" = "$expected" ] || { printf 'expected:\n%s\nactual:\n%s\n' "$expected" "$actual"; exit 1; }

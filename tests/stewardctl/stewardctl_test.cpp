@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/PropertyList.h"
+#include "stewardctl/ChangeText.h"
 #include "stewardctl/CommandLine.h"
 #include "stewardctl/Credentials.h"
 #include "stewardctl/JsonWriter.h"
@@ -73,6 +74,13 @@ TEST(RequestTest, EachCommandAsksWhatTheServiceKnows) {
        R"({"command":"setBootPath","bootpath":"--once","once":true})"},
       {{"boot", "clear-once"}, "", R"({"command":"setBootPath","clearOnce":true})"},
       {{"boot", "list"}, "", R"({"command":"getBootPath","list":true})"},
+      {{"identify", "on", "--reason", "disk 3", "--for", "600"}, "",
+       R"({"command":"serviceid","state":1,"reason":"disk 3","seconds":600})"},
+      {{"restart", "--force", "--delay", "0", "--message", "--force"}, "",
+       R"({"command":"restart","mode":"force","delay":0,"message":"--force"})"},
+      {{"shutdown", "--force-after", "90"}, "", R"({"command":"shutdown","forceAfter":90})"},
+      {{"power", "cancel"}, "", R"({"command":"powerSchedule","cancel":true})"},
+      {{"email", "test"}, "", R"({"command":"email","test":true})"},
       {{"email", "get"}, "", R"({"command":"status"})"},
       {{"email", "set", "f"}, settings, R"({"command":"email","email":{"Email":{}}})"},
       {{"raw", "f"}, "<plist version=\"1.0\"><dict><key>command</key><string>x</string></dict></plist>",
@@ -99,11 +107,33 @@ TEST(RequestTest, EachCommandAsksWhatTheServiceKnows) {
       {{"raw", "f"}, "<plist version=\"1.0\"><dict/></plist>", "the request has no \"command\" string"},
       {{"identify", "blink"}, "", "unknown command or wrong arguments: \"identify blink\""},
       {{"status", "now"}, "", "unknown command or wrong arguments"},
+      {{"identify", "off", "--for", "5"}, "", "unknown command or wrong arguments"},
+      {{"identify", "on", "--delay", "5"}, "", "unexpected \"--delay\""},
+      {{"restart", "--delay", "-5"}, "", "--delay takes whole seconds, not \"-5\""},
+      {{"restart", "--delay", "1.5"}, "", "--delay takes whole seconds"},
+      {{"shutdown", "--force", "--force"}, "", "--force given twice"},
+      {{"restart", "--message"}, "", "--message needs a value"},
   };
   for (const auto& c : refused) {
     std::string error;
     EXPECT_FALSE(requestFor(c.command, c.file, &error));
     EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+  }
+}
+
+// Only changes the service recognises when repeated carry an id.
+TEST(RequestIdTest, OnChangesOnly) {
+  const struct { std::vector<std::string> command; bool dryRun; bool carries; } cases[] = {
+      {{"restart", "--delay", "5"}, false, true}, {{"boot", "clear-once"}, false, true},
+      {{"identify", "off"}, false, true},         {{"restart"}, true, false},
+      {{"power", "cancel"}, false, false},        {{"status"}, false, false},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    auto request = requestFor(c.command, "", &error)->mutableCopy();
+    if (c.dryRun) request->setObject(makeBoolean(true), "dryRun");
+    auto sent = withRequestId(request, "r1");
+    EXPECT_EQ(sent->objectForKey("requestId") != nullptr, c.carries) << c.command[0];
   }
 }
 
@@ -212,6 +242,57 @@ TEST(BootListTest, MarksWhatStartsAndWhen) {
   ASSERT_TRUE(reply);
   EXPECT_EQ(bootListText(*reply),
             "  B1  d  boot device, next start only\n  B2  d\n  B3  d  inactive\n");
+}
+
+TEST(PlanTest, SaysWhoMayAndWhatChanges) {
+  const struct { const char* plan; const char* text; } cases[] = {
+      {"<key>Allowed</key><false/><key>Changes</key><array><dict><key>Target</key>"
+       "<string>boot-device</string></dict></array>",
+       "plan (NOT allowed for this user):\n  change  boot-device\n"},
+      {"<key>Allowed</key><true/><key>Run</key><array><array><string>/usr/sbin/nvram</string>"
+       "<string>boot-device=B2</string></array></array><key>Changes</key><array><dict>"
+       "<key>Target</key><string>boot-device</string><key>Old</key><string>B1</string>"
+       "<key>New</key><string>B2</string></dict><dict><key>Target</key><string>timer</string>"
+       "<key>New</key><date>2026-12-07T06:00:00Z</date></dict></array>",
+       "plan (allowed):\n  run     /usr/sbin/nvram boot-device=B2\n"
+       "  change  boot-device: B1 -> B2\n  change  timer: (none) -> 2026-12-07 06:00:00 UTC\n"},
+      // A file's content: only the lines that go and come.
+      {"<key>Allowed</key><true/><key>Changes</key><array><dict><key>Target</key><string>f"
+       "</string><key>Old</key><string>a\nb\nc\n</string><key>New</key><string>a\nB\nc\nd"
+       "</string></dict></array>",
+       "plan (allowed):\n  change  f\n      - b\n      + B\n      + d\n"},
+      {"<key>Allowed</key><true/>", "plan (allowed):\n  nothing would change\n"},
+  };
+  for (const auto& c : cases) {
+    auto plan = as<Dictionary>(plist(std::string("<dict>") + c.plan + "</dict>"));
+    ASSERT_TRUE(plan);
+    EXPECT_EQ(planText(*plan), c.text);
+  }
+}
+
+// A disagreement fails the command; a change not observable does not.
+TEST(VerifiedTest, DisagreementIsAFailure) {
+  const struct { const char* entries; const char* line; const char* failure; } cases[] = {
+      {"<key>Verified</key><dict><key>Requested</key><string>B2</string><key>Observed</key>"
+       "<string>B2</string><key>Agree</key><true/></dict>", "verified: B2", ""},
+      {"<key>Verified</key><dict><key>Requested</key><string>B2</string><key>Observed</key>"
+       "<string>B1</string><key>Agree</key><false/></dict>", "NOT verified: asked B2, observed B1",
+       "the change did not take effect as asked (NOT verified: asked B2, observed B1)"},
+      {"<key>Verified</key><dict><key>Requested</key><true/><key>Agree</key><false/></dict>",
+       "not read back (asked true)", ""},
+      {"<key>TestMail</key><dict><key>Accepted</key><false/><key>Error</key><string>exit 75"
+       "</string></dict>", "", "the mail system did not accept the test mail: exit 75"},
+  };
+  for (const auto& c : cases) {
+    Exchange exchange{true, 200, std::string("<plist version=\"1.0\"><dict>") + c.entries +
+                      "</dict></plist>", ""};
+    EXPECT_EQ(judge(exchange).failure, c.failure);
+    EXPECT_EQ(verifiedText(*judge(exchange).reply), c.line);
+  }
+  auto light = as<Dictionary>(plist("<dict><key>Owner</key><string>alice</string><key>Reason"
+                                    "</key><string>disk 3</string><key>SecondsLeft</key>"
+                                    "<integer>3725</integer></dict>"));
+  EXPECT_EQ(leaseText(*light), "on (by alice, \"disk 3\", 1 h 2 min 5 s left)");
 }
 
 }  // namespace

@@ -70,9 +70,10 @@ def inside():
         if password == 'secret':
             check(f'{user} signs in', lambda: find('#dashboard').is_displayed())
 
-    def confirm(button, answer):
+    def confirm(button, answer, plan=''):
         find(button).click()
-        check(f'{button} asks first', lambda: find('#confirm').is_displayed())
+        check(f'{button} asks first, showing the plan {plan}',
+              lambda: find('#confirm').is_displayed() and plan in text('#confirm-plan'))
         find('#confirm-ok' if answer else '#confirm [value=cancel]').click()
 
     def keep(name):
@@ -88,6 +89,10 @@ def inside():
     options_node = pathlib.Path('/var/lib/stewardd/registry/IODeviceTree/options')
     options_node.mkdir(parents=True)
     (options_node / 'boot-device').write_text('Boot0003\n')
+    entry = '<dict><key>Name</key><string>Boot000%d</string><key>Description</key><string>%s' \
+        '</string><key>Active</key><true/></dict>'
+    (options_node / 'boot-devices').write_text(
+        f'<plist version="1.0"><array>{entry % (1, "network")}{entry % (3, "disk")}</array></plist>')
 
     driver.get('https://localhost/')
     sign_in('alice', 'secret')
@@ -100,9 +105,13 @@ def inside():
     find('#kind-temperature button').click()
     check('a sensor opens its chart',
           lambda: find('#kind-temperature tr.chart svg circle').is_displayed())
+    find('#light-minutes').send_keys('10')
+    find('#light-reason').send_keys('disk 3')
     find('#light').click()
     check('the switch turns the light on', lambda: text('#light-state') == 'on' and
           pathlib.Path('/sys/class/leds/front::service/brightness').read_text().strip() == '1')
+    check('the light shows its owner, reason and time left',
+          lambda: 'lit by alice, “disk 3”, 9 min' in text('#light-lease'))
     pathlib.Path('/sys/class/hwmon/hwmon0/temp1_input').write_text('90000\n')
     check('a sensor over its maximum raises an alarm', lambda: text('#health') == 'warning' and
           all(s in text('#kind-temperature tr.alarm') for s in ('90.0 °C', 'ALARM')), 15)
@@ -115,7 +124,12 @@ def inside():
     keep('dashboard-phone.png')
     driver.set_window_size(1200, 1000)
 
-    confirm('#restart', False)
+    find('#restart').click()
+    find('#power-options [name=delay]').clear()
+    find('#power-options [name=delay]').send_keys('5\t')
+    check('the plan follows the dialog\'s delay', lambda: '--on-active=5s' in text('#confirm-plan'))
+    find('#confirm [value=cancel]').click()
+    confirm('#restart', False, 'Runs /sbin/shutdown -r now')
     check('a cancelled restart does nothing', lambda: 'shutdown' not in calls() and
           not text('#power-result'), 1)
     form = find('#email')
@@ -129,11 +143,17 @@ def inside():
     find('#boot-read').click()
     check('the boot device read',
           lambda: text('#boot-result') == 'The machine starts from Boot0003.')
-    find('#boot-form [name=bootpath]').clear()
-    find('#boot-form [name=bootpath]').send_keys('Boot0001\n')
-    find('#confirm-ok').click()
-    check('the boot device set after a confirmation', lambda: text('#boot-result') ==
-          'Boot device set to Boot0001.' and 'nvram boot-device=Boot0001' in calls())
+    find('#boot-form option[value=Boot0001]').click()
+    find('#boot-form [name=once]').click()
+    confirm('#boot-form button:not([type])', True, 'boot-device-once: (none) → Boot0001')
+    check('the next start\'s device chosen from the list', lambda: text('#boot-result') ==
+          'Next start from Boot0001 (not read back).' and 'nvram boot-device-once=Boot0001' in calls())
+    log = pathlib.Path('/var/lib/stewardd/audit.log')
+    for verdict in ('the chain is intact', 'THE CHAIN IS BROKEN'):
+        find('#audit-read').click()
+        check(f'the audit log shows the boot change and says {verdict}',
+              lambda: verdict in text('#audit-result') and 'setBootPath' in text('#audit table'))
+        log.write_text(log.read_text().replace('"alice"', '"mallory"', 1))
     find('#profile-load').click()
     check('the profile loads', lambda: 'Serial: K-17' in text('#profile'))
     find('#profile-search').send_keys('model')
@@ -143,6 +163,7 @@ def inside():
 
     sign_in('carol', 'secret')
     check('a plain user sees the sensors', lambda: '2400 RPM' in text('#sensors'))
+    check('a plain user is offered no audit view', lambda: not find('#audit').is_displayed())
     for button, words in (('#restart', 'refused: only administrators'),
                           ('#shutdown', 'CONNECT-AUTH')):
         confirm(button, True)
