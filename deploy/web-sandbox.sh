@@ -85,6 +85,15 @@ for fake in shutdown nvram machreport; do
   chmod +x "$root/usr/sbin/$fake"
 done
 for name in steward_kestrel steward_info; do ln -s ../bin/stewardd-gateway "$root/opt/cgi/$name"; done
+# The power additions start these from /usr/bin; here they only record
+# what they were asked to do (a query finds nothing).
+mkdir -p "$root/opt/fakes"
+stand_ins=()
+for fake in systemctl systemd-run wall; do
+  printf '#!/bin/sh\n[ "$1" = show ] && exit 0\nprintf "%%s\\n" "$0 $*" >>/web/calls\n' >"$root/opt/fakes/$fake"
+  chmod +x "$root/opt/fakes/$fake"
+  if [ -e "/usr/bin/$fake" ]; then stand_ins+=(--ro-bind "$root/opt/fakes/$fake" "/usr/bin/$fake"); fi
+done
 
 cat >"$root/web/start.sh" <<'END'
 perl -MSocket -MIO::Socket::UNIX -e '$| = 1; $log = IO::Socket::UNIX->new(Type => SOCK_DGRAM,
@@ -111,6 +120,7 @@ bwrap --die-with-parent --unshare-user --uid 0 --gid 0 --unshare-pid --unshare-n
   --unshare-ipc --unshare-uts --hostname steward-web --clearenv \
   --ro-bind /usr /usr --symlink usr/bin /bin --symlink usr/lib /lib --symlink usr/lib64 /lib64 \
   --symlink usr/sbin /sbin --ro-bind /usr/sbin /host/sbin --bind "$root/usr/sbin" /usr/sbin \
+  "${stand_ins[@]}" \
   --proc /proc --dev /dev --ro-bind /sys /sys --tmpfs /sys/class "${classes[@]}" --bind "$root/etc" /etc --bind "$root/run" /run --bind "$root/tmp" /tmp \
   --bind "$root/private" /private --bind "$root/web" /web --dir /var --symlink ../run /var/run \
   --dir /var/lib/stewardd/registry --bind "$root/opt" /opt \
