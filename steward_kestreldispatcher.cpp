@@ -22,6 +22,7 @@
 #include "kestrel/LightSwitch.h"
 #include "kestrel/MailTest.h"
 #include "kestrel/PowerControl.h"
+#include "kestrel/SettingsDigest.h"
 #include "platform/AtomicFile.h"
 #include "platform/DeviceRegistry.h"
 #include "platform/MessagePort.h"
@@ -248,12 +249,18 @@ DictionaryRef kestrel_email(const DictionaryRef& request, const MutableDictionar
   bool test = asksForTestMail(request);
   if (!settings && (!test || request->objectForKey("email"))) return status_reply(kParamErr);
   if (isDryRun(request)) return planMailSettings(kMonitorSettingsPath, settings, test);
+  // Only requests with the new keys hear whether the file took the change.
+  bool verify = test || request->objectForKey("requestId");
+  std::optional<std::string> previous;
+  if (verify) previous = settingsFileBytes(kMonitorSettingsPath);
   // A failed write keeps the old file and does not change the reply.
   std::string bytes, error;
-  if (settings && propertyListToData(settings, PropertyListFormat::kXML, &bytes, &error)) {
-    (void)writeFileAtomically(kMonitorSettingsPath, bytes);
-  }
+  bool written = settings && propertyListToData(settings, PropertyListFormat::kXML, &bytes, &error);
+  if (written) (void)writeFileAtomically(kMonitorSettingsPath, bytes);
   auto reply = status_reply(kNoErr);
+  if (written && verify) {
+    reply->setObject(verifiedSettingsFile(kMonitorSettingsPath, bytes, previous), "Verified");
+  }
   if (test) reply->setObject(sendTestMail(), "TestMail");
   return reply;
 }

@@ -158,6 +158,12 @@ TEST_F(LightTest, TestMailTellsTheMailSystemsVerdictAndStatusHidesPasswords) {
   EXPECT_THAT(sandbox_.readFile("/steward/record/mail"), testing::Not(HasSubstr("b@example.org")));
   EXPECT_TRUE(isEqual(verdict(more), dictionaryOf({{"Accepted", makeBoolean(true)}})));
   EXPECT_THAT(sandbox_.readFile("/steward/record/mail"), HasSubstr("To: b@example.org\n"));
+  // The file read back is the one asked for, told by its digest.
+  auto verified = as<Dictionary>(
+      ask("email", "<key>requestId</key><string>v1</string>" + more)->objectForKey("Verified"));
+  ASSERT_NE(verified, nullptr);
+  EXPECT_TRUE(isEqual(verified->objectForKey("Agree"), makeBoolean(true)));
+  EXPECT_EQ(textOf(verified->objectForKey("Observed")).size(), 64u);
   sandbox_.writeFile("/steward/record/fail", "");
   auto refused = as<Dictionary>(verdict(""));
   ASSERT_TRUE(refused && isEqual(refused->objectForKey("Accepted"), makeBoolean(false)));
